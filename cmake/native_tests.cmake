@@ -1,0 +1,22 @@
+# Native build: the program's code linked against the in-memory stand-in, and the unit tests.
+find_package(GTest REQUIRED)
+enable_testing()
+
+set(sanitizers -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+
+file(GLOB standin_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/standin_*.cpp)
+add_library(vivediz_standin STATIC ${program_sources} ${standin_sources}
+  ${CMAKE_SOURCE_DIR}/platform/rc_script.cpp)
+target_include_directories(vivediz_standin PUBLIC ${program_includes})
+target_compile_options(vivediz_standin PUBLIC ${sanitizers} PRIVATE ${warning_flags} -Werror)
+target_link_options(vivediz_standin PUBLIC ${sanitizers})
+target_compile_definitions(vivediz_standin PUBLIC
+  VIVEDIZ_RESOURCE_DIR="${CMAKE_SOURCE_DIR}/resources")
+
+file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
+add_executable(vivediz_tests ${test_sources})
+target_link_libraries(vivediz_tests PRIVATE vivediz_standin GTest::gtest GTest::gtest_main)
+target_compile_options(vivediz_tests PRIVATE ${warning_flags} -Wno-conversion)
+
+include(GoogleTest)
+gtest_discover_tests(vivediz_tests DISCOVERY_TIMEOUT 60)

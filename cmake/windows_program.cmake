@@ -1,0 +1,54 @@
+# Cross build: dist/<arch>/vivediz.exe, a static GUI program that imports only from KERNEL32,
+# USER32, ADVAPI32, SETUPAPI and msvcrt, and runs on Windows 2000 (x86) and XP x64 / 2003 (x64).
+enable_language(RC)
+
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(dist_arch x64)
+  set(os_floor 5,2)
+else()
+  set(dist_arch x86)
+  set(os_floor 5,0)
+endif()
+string(REPLACE "," ";" os_floor_parts ${os_floor})
+list(GET os_floor_parts 0 os_major)
+list(GET os_floor_parts 1 os_minor)
+
+set(program_flags -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  -ffunction-sections -fdata-sections -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN)
+set(program_link_flags -static -municode -mwindows -s -Wl,--gc-sections
+  -Wl,--major-os-version,${os_major},--minor-os-version,${os_minor}
+  -Wl,--major-subsystem-version,${os_major},--minor-subsystem-version,${os_minor})
+set(program_libraries setupapi advapi32 user32 kernel32)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR}/resources")
+
+set(win32_sources
+  ${CMAKE_SOURCE_DIR}/platform/win32_entry.cpp
+  ${CMAKE_SOURCE_DIR}/platform/win32_registry.cpp
+  ${CMAKE_SOURCE_DIR}/platform/win32_setup.cpp
+  ${CMAKE_SOURCE_DIR}/platform/win32_ui.cpp)
+
+# vivediz_program(target output_dir cpu_sources...): the program with one implementation of the
+# processor and token answers (the real ones, or the test build's environment-driven ones).
+function(vivediz_program target output_dir)
+  add_executable(${target} WIN32 ${program_sources} ${win32_sources} ${ARGN}
+    ${CMAKE_SOURCE_DIR}/resources/vivediz.rc)
+  target_include_directories(${target} PRIVATE ${program_includes})
+  target_compile_options(${target} PRIVATE ${program_flags} ${warning_flags} -Werror)
+  target_link_options(${target} PRIVATE ${program_link_flags})
+  target_link_libraries(${target} PRIVATE ${program_libraries})
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME vivediz
+    RUNTIME_OUTPUT_DIRECTORY ${output_dir})
+endfunction()
+
+vivediz_program(vivediz ${CMAKE_SOURCE_DIR}/dist/${dist_arch}
+  ${CMAKE_SOURCE_DIR}/platform/win32_cpu.cpp)
+
+# The test build: identical but for the answers the environment may give (see e2e_cpu.cpp).
+vivediz_program(vivediz_e2e ${CMAKE_SOURCE_DIR}/build/e2e/${dist_arch}
+  ${CMAKE_SOURCE_DIR}/platform/win32_cpu.cpp ${CMAKE_SOURCE_DIR}/platform/e2e_cpu.cpp)
+target_compile_definitions(vivediz_e2e PRIVATE VIVEDIZ_REAL_ANSWERS)
+
+# Test tools that run beside the program under Wine.
+add_executable(wait_dialog ${CMAKE_SOURCE_DIR}/tests/e2e/wait_dialog.cpp)
+target_compile_options(wait_dialog PRIVATE ${warning_flags} -DUNICODE -D_UNICODE)
+target_link_options(wait_dialog PRIVATE -static -municode)

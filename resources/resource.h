@@ -1,0 +1,71 @@
+// Identifiers of the dialog controls, the string table and the templates, shared by the .rc and the code.
+#pragma once
+
+// Settings dialogs, 3100-3142: TCP block (in all three variants).
+#define IDC_SEND_WINDOW 3100
+#define IDC_RECEIVE_WINDOW 3101
+#define IDC_TCP_WINDOW_SIZE 3102
+#define IDC_TCP1323_OPTS 3103
+#define IDC_FAST_SEND_THRESHOLD 3104
+
+// Xen variant only: driver control, flags and variables.
+#define IDC_DISK_ALL 3105
+#define IDC_DISK_XVD 3106
+#define IDC_DISK_NONE 3107
+#define IDC_BALLOONING 3110
+#define IDC_INSTANCE_IDS 3111
+#define IDC_LAN_ALL 3116
+#define IDC_LAN_NETFRONT 3117
+#define IDC_LAN_NONE 3118
+#define IDC_GRANT_FRAMES 3119
+#define IDC_MAX_DISKS 3120
+#define IDC_SHUTDOWN_DELAY 3121
+#define IDC_RESOURCE_TIMEOUT 3122
+
+// TCP block and buttons (all three variants).
+#define IDC_TCP_ENABLE 3123
+#define IDC_DEFAULTS 3124
+#define IDC_HELP_BUTTON 3125
+#define IDC_TCP_GROUP 3126
+#define IDC_SEND_WINDOW_LABEL 3127
+#define IDC_RECEIVE_WINDOW_LABEL 3128
+#define IDC_TCP_WINDOW_SIZE_LABEL 3129
+#define IDC_TCP1323_OPTS_LABEL 3130
+#define IDC_FAST_SEND_THRESHOLD_LABEL 3131
+
+// Xen variant only: group boxes, labels and the last two check boxes.
+#define IDC_XEN_GROUP 3132
+#define IDC_DISK_GROUP 3133
+#define IDC_LAN_GROUP 3134
+#define IDC_XEN_VARIABLES_GROUP 3135
+#define IDC_XEN_FLAGS_GROUP 3136
+#define IDC_GRANT_FRAMES_LABEL 3137
+#define IDC_MAX_DISKS_LABEL 3138
+#define IDC_SHUTDOWN_DELAY_LABEL 3139
+#define IDC_RESOURCE_TIMEOUT_LABEL 3140
+#define IDC_BOOT_PV_SCSI 3141
+#define IDC_ONE_CONTROLLER 3142
+
+// KVM variant only, 3200-3201: virtio block.
+#define IDC_VIRTIO_GROUP 3200
+#define IDC_SERIAL_MSI 3201
+
+// Help dialog, 4000.
+#define IDC_HELP_TEXT 4000
+
+// String table, 1000-1018.
+#define IDS_CAPTION 1000
+#define IDS_SET_DEVICE_CONTROL_FAILED 1001
+#define IDS_SET_FLAGS_FAILED 1002
+#define IDS_SET_GRANT_FRAMES_FAILED 1003
+#define IDS_SET_MAX_DISKS_FAILED 1004
+#define IDS_SET_SHUTDOWN_DELAY_FAILED 1005
+#define IDS_SET_RESOURCE_TIMEOUT_FAILED 1006
+#define IDS_SET_TCP_FAILED 1007
+#define IDS_START_FAILED 1009
+#define IDS_VALUE_INVALID 1011
+#define IDS_VALUE_BELOW_MINIMUM 1012
+#define IDS_VALUE_ABOVE_MAXIMUM 1013
+#define IDS_NEED_ADMINISTRATOR 1014
+#define IDS_NEED_RUN_AS_ADMINISTRATOR 1015
+#define IDS_SET_SERIAL_MSI_FAILED 1018

