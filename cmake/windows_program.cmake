@@ -49,6 +49,8 @@ vivediz_program(vivediz_e2e ${CMAKE_SOURCE_DIR}/build/e2e/${dist_arch}
 target_compile_definitions(vivediz_e2e PRIVATE VIVEDIZ_REAL_ANSWERS)
 
 # Test tools that run beside the program under Wine.
-add_executable(wait_dialog ${CMAKE_SOURCE_DIR}/tests/e2e/wait_dialog.cpp)
-target_compile_options(wait_dialog PRIVATE ${warning_flags} -DUNICODE -D_UNICODE)
-target_link_options(wait_dialog PRIVATE -static -municode)
+add_executable(launch_and_wait ${CMAKE_SOURCE_DIR}/tests/e2e/launch_and_wait.cpp)
+target_compile_options(launch_and_wait PRIVATE ${warning_flags} -DUNICODE -D_UNICODE)
+target_link_options(launch_and_wait PRIVATE -static -municode)
+
+include(${CMAKE_SOURCE_DIR}/cmake/e2e_tools.cmake OPTIONAL)

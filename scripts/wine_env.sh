@@ -30,17 +30,20 @@ with_xvfb() {
 # Starts the program on a virtual desktop, waits for its first dialog, takes the screenshot, ends it.
 run_and_shoot() {
   local shot="$1"
-  local desktop="vivediz,800x450"
-  wine explorer "/desktop=$desktop" dist/x64/vivediz.exe >/dev/null 2>&1 &
-  local program=$!
-  local caption
-  if caption=$(wine explorer "/desktop=$desktop" build/win-x64/wait_dialog.exe 30000 2>/dev/null); then
-    import -window root "$shot"
-    echo "first window: ${caption//$'\r'/}" >&2
+  local ready
+  ready=$(mktemp -u /tmp/vivediz-ready.XXXXXX)
+  wine explorer /desktop=vivediz,800x450 build/win-x64/launch_and_wait.exe dist/x64/vivediz.exe \
+    "$(winepath -w "$ready")" 30000 >/dev/null 2>&1 &
+  local launcher=$!
+  for _ in $(seq 300); do [ -s "$ready" ] && break; sleep 0.1; done
+  if [ -s "$ready" ]; then
+    import -window root -crop 800x450+0+0 +repage "$shot"
+    echo "first window: $(tr -d '\r' <"$ready")" >&2
     echo "$shot"
   else
     echo "run: no dialog appeared within 30 s" >&2
   fi
+  rm -f "$ready"
   wineserver -k 2>/dev/null || true
-  wait "$program" 2>/dev/null || true
+  wait "$launcher" 2>/dev/null || true
 }
