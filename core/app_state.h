@@ -18,6 +18,9 @@ struct driver_set {
 extern const driver_set current_generation;
 extern const driver_set legacy_generation;
 
+// Help dialogs open at once, each in its own nested modal loop; more requests open nothing.
+constexpr u32 max_open_help_dialogs = 32;
+
 struct process_state {
   platform::module_handle instance;
   u32 os_code;
@@ -26,6 +29,8 @@ struct process_state {
   settings::control_settings snapshot;  // as loaded; not changed after dialog initialisation
   settings::control_settings working;   // what the dialog edits and the commit compares
   bool settings_dialog_ended;           // OK or Cancel ended it; its quit request belongs to start-up
+  platform::window_handle open_help_dialogs[max_open_help_dialogs];  // innermost last
+  u32 open_help_dialog_count;
 };
 
 process_state& state();

@@ -8,3 +8,6 @@ bash scripts/build.sh
 
 echo "== native unit tests"
 ctest --preset native -j2 --timeout 120
+
+echo "== the Windows programs themselves"
+python3 tools/check_binaries.py dist

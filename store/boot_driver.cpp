@@ -20,9 +20,8 @@ void reenable_boot_driver(const char16_t* service_key_path, const char16_t* hard
 
 int reset_config_flags(device_list list, const char16_t* hardware_id_prefix, u32 value) {
   int result = 0;
-  const unsigned char data[4] = {
-      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-      static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+  unsigned char data[4];
+  dword_to_bytes(value, data);
   constexpr u32 id_units = 260 + 1;  // a 520-byte hardware id and the terminator the program adds
   char16_t hardware_id[id_units];
   u32 failed_fetches = 0;

@@ -23,10 +23,7 @@ u32 read_dword(const char16_t* key_path, const char16_t* value_name, u32* out) {
   u32 type = reg_none;
   error = reg_query_value(key, value_name, &type, data, &size);
   reg_close_key(key);  // nothing to do if closing fails
-  if (error == error_success) {
-    *out = static_cast<u32>(data[0]) | static_cast<u32>(data[1]) << 8 |
-           static_cast<u32>(data[2]) << 16 | static_cast<u32>(data[3]) << 24;
-  }
+  if (error == error_success) *out = dword_from_bytes(data);
   return error;
 }
 
@@ -34,9 +31,8 @@ u32 write_dword(const char16_t* key_path, const char16_t* value_name, u32 value)
   key_handle key = nullptr;
   u32 error = open_full(key_path, &key);
   if (error != error_success) return error;
-  const unsigned char data[4] = {
-      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-      static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+  unsigned char data[4];
+  dword_to_bytes(value, data);
   error = reg_set_value(key, value_name, reg_dword, data, sizeof data);
   reg_close_key(key);
   return error;
@@ -57,6 +53,15 @@ bool delete_start_override(const char16_t* service_key_path) {
   reg_delete_key(key, u"StartOverride");  // a missing subkey is fine: there is nothing to remove
   reg_close_key(key);
   return true;
+}
+
+u32 dword_from_bytes(const unsigned char (&data)[4]) {
+  return static_cast<u32>(data[0]) | static_cast<u32>(data[1]) << 8 |
+         static_cast<u32>(data[2]) << 16 | static_cast<u32>(data[3]) << 24;
+}
+
+void dword_to_bytes(u32 value, unsigned char (&data)[4]) {
+  for (int i = 0; i < 4; ++i) data[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
 u32 query_string_value(key_handle key, const char16_t* name, char16_t* buffer, u32 units) {

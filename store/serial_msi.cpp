@@ -2,6 +2,7 @@
 #include "store/serial_msi.h"
 
 #include "core/text.h"
+#include "store/registry.h"
 
 namespace store {
 
@@ -74,10 +75,7 @@ u32 read_serial_msi(u32* value) {
     error = reg_query_value(msi_key, msi_value, &type, data, &size);
     reg_close_key(msi_key);
     reg_close_key(device_key);
-    if (error == error_success) {
-      *value = static_cast<u32>(data[0]) | static_cast<u32>(data[1]) << 8 |
-               static_cast<u32>(data[2]) << 16 | static_cast<u32>(data[3]) << 24;
-    }
+    if (error == error_success) *value = dword_from_bytes(data);
     return error;
   }
   reg_close_key(device_key);
@@ -88,9 +86,8 @@ u32 write_serial_msi(u32 value) {
   key_handle device_key = nullptr;
   const u32 error = open_serial_device_key(&device_key);
   if (error != error_success) return error;
-  const unsigned char data[4] = {
-      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-      static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+  unsigned char data[4];
+  dword_to_bytes(value, data);
   u32 remembered = error_success;
   char16_t name[name_units];
   for (u32 index = 0; instance_name(device_key, index, name); ++index) {

@@ -11,6 +11,10 @@ namespace ui {
 // Opens the help dialog modally (help kinds as resources/help_texts.h names them) and returns once it is closed.
 void show_help(platform::u32 help_kind);
 
+// Ends every open help dialog: the settings dialog does this as it ends, so that the help
+// dialogs' modal loops return and the program can end.
+void end_open_help_dialogs();
+
 std::intptr_t help_dialog_procedure(platform::window_handle dialog, platform::u32 message,
                                     std::uintptr_t wparam, std::intptr_t lparam);
 

@@ -118,10 +118,15 @@ void on_boot_pv_scsi_clicked(window_handle dialog) {
   }
 }
 
-void on_cancel(window_handle dialog) {
-  end_dialog(dialog, 0);
+// The settings dialog ends: so do the help dialogs still open, whose modal loops would otherwise
+// keep the program running (Wine's dialog loop even swallows the quit request).
+void end_settings_dialog(window_handle dialog, std::intptr_t result) {
+  end_dialog(dialog, result);
+  end_open_help_dialogs();
   run_loop::post_settings_quit();
 }
+
+void on_cancel(window_handle dialog) { end_settings_dialog(dialog, 0); }
 
 }  // namespace
 
@@ -218,8 +223,7 @@ bool on_ok(window_handle dialog) {
   if (!windows_2000) changed = load_commit::commit_tcp_settings(working, s.snapshot) || changed;
   if (changed) load_commit::offer_reboot();
 
-  end_dialog(dialog, 1);
-  run_loop::post_settings_quit();
+  end_settings_dialog(dialog, 1);
   return true;
 }
 
