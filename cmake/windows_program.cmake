@@ -53,4 +53,16 @@ add_executable(launch_and_wait ${CMAKE_SOURCE_DIR}/tests/e2e/launch_and_wait.cpp
 target_compile_options(launch_and_wait PRIVATE ${warning_flags} -DUNICODE -D_UNICODE)
 target_link_options(launch_and_wait PRIVATE -static -municode)
 
+# The footprint benchmark: a one-dialog program built like vivediz, and the start-time probe.
+add_executable(minimal_dialog WIN32 ${CMAKE_SOURCE_DIR}/tests/bench/minimal_dialog.cpp
+  ${CMAKE_SOURCE_DIR}/tests/bench/minimal_dialog.rc)
+target_compile_options(minimal_dialog PRIVATE ${program_flags} ${warning_flags})
+target_link_options(minimal_dialog PRIVATE ${program_link_flags})
+set_target_properties(minimal_dialog PROPERTIES RUNTIME_OUTPUT_DIRECTORY
+  ${CMAKE_BINARY_DIR}/bench)
+add_executable(start_timer ${CMAKE_SOURCE_DIR}/tests/bench/start_timer.cpp)
+target_compile_options(start_timer PRIVATE ${warning_flags} -DUNICODE -D_UNICODE)
+target_link_options(start_timer PRIVATE -static -municode)
+target_link_libraries(start_timer PRIVATE psapi)
+
 include(${CMAKE_SOURCE_DIR}/cmake/e2e_tools.cmake OPTIONAL)
