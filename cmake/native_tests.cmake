@@ -16,7 +16,7 @@ target_compile_definitions(vivediz_standin PUBLIC
 file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
 add_executable(vivediz_tests ${test_sources})
 target_link_libraries(vivediz_tests PRIVATE vivediz_standin GTest::gtest GTest::gtest_main)
-target_compile_options(vivediz_tests PRIVATE ${warning_flags} -Wno-conversion)
+target_compile_options(vivediz_tests PRIVATE ${warning_flags} -Wno-conversion -Wno-shadow)
 
 include(GoogleTest)
 gtest_discover_tests(vivediz_tests DISCOVERY_TIMEOUT 60)

@@ -1,6 +1,8 @@
 // Settings dialog behaviour.
 #include "ui/settings_dialog.h"
 
+#include <cstdlib>
+
 #include "core/app_state.h"
 #include "core/load_commit.h"
 #include "core/messages.h"
@@ -64,7 +66,7 @@ bool is_checked(window_handle dialog, int id) {
   return is_dlg_button_checked(dialog, id) == bst_checked;
 }
 
-// Edits wider than this hold no number the rule accepts (leading spaces aside, ten digits).
+// Most typed numbers fit here; longer texts are read into a buffer of their own size.
 constexpr u32 edit_text_units = 64;
 
 const numeric_edit* find_edit(int control) {
@@ -322,12 +324,23 @@ bool read_tcp_controls(window_handle dialog, control_settings& working) {
 }
 
 bool check_field(window_handle dialog, int control, u32 min, u32 max, u32& field) {
-  char16_t typed[edit_text_units];
-  get_dlg_item_text(dialog, control, typed, edit_text_units);
+  // Leading spaces and zeros may make a valid number's text any length, so it is read whole.
+  char16_t short_text[edit_text_units];
+  char16_t* typed = short_text;
+  u32 units = edit_text_units;
   const window_handle edit = get_dlg_item(dialog, control);
+  const u32 length = edit != nullptr ? get_window_text_length(edit) : 0;
+  if (length >= edit_text_units) {
+    units = length + 1;
+    typed = static_cast<char16_t*>(std::malloc(units * sizeof(char16_t)));
+  }
   u32 number = 0;
-  const bool fits = edit == nullptr || get_window_text_length(edit) < edit_text_units;
-  const bool parsed = fits && text::parse_unsigned_decimal(typed, &number);
+  bool parsed = false;
+  if (typed != nullptr) {
+    get_dlg_item_text(dialog, control, typed, units);
+    parsed = text::parse_unsigned_decimal(typed, &number);
+    if (typed != short_text) std::free(typed);
+  }
   const settings::field_result result = settings::validate_field(parsed, number, min, max, field);
   field = result.value;
   if (!result.accepted) {
