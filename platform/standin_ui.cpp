@@ -281,7 +281,8 @@ std::intptr_t dialog_box_param(module_handle module, const char16_t* template_na
                                std::intptr_t parameter) {
   const std::u16string name = template_name;
   if (fault_for(op::dialog_create, name) != 0) return -1;
-  if (reinterpret_cast<std::uintptr_t>(module) != own_module_value) return -1;
+  // A null module means the program's own, as FindResourceW takes it.
+  if (module != nullptr && reinterpret_cast<std::uintptr_t>(module) != own_module_value) return -1;
   const rc::dialog* t = rc::find_dialog(rc::project_script(), narrow(name));
   if (t == nullptr) return -1;
   record("dialog " + narrow(name));
