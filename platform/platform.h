@@ -32,6 +32,7 @@ constexpr u32 error_not_enough_memory = 8;
 constexpr u32 error_invalid_data = 13;
 constexpr u32 error_invalid_parameter = 87;
 constexpr u32 error_insufficient_buffer = 122;
+constexpr u32 error_filename_exced_range = 206;
 constexpr u32 error_more_data = 234;
 constexpr u32 error_no_more_items = 259;
 constexpr u32 error_key_deleted = 1018;
