@@ -24,13 +24,15 @@ bool instance_name(key_handle device_key, u32 index, char16_t (&name)[name_units
   return true;
 }
 
-// Opens "<instance>\Device Parameters\...\MessageSignaledInterruptProperties" with full access;
-// a path that would not fit is cut at 255 units.
+// Opens "<instance>\Device Parameters\...\MessageSignaledInterruptProperties" with full access.
+// A path longer than 255 units is not opened: cut short it would name another key (the instance
+// key itself, or a parent of the MSI key), and the write would put the value in the wrong place.
 u32 open_msi_key(key_handle device_key, const char16_t* instance, key_handle* out) {
   char16_t path[name_units];
   path[0] = 0;
-  text::append(path, name_units, instance);
-  text::append(path, name_units, msi_suffix);
+  if (!text::append(path, name_units, instance) || !text::append(path, name_units, msi_suffix)) {
+    return error_filename_exced_range;
+  }
   return reg_open_key(device_key, path, key_all_access, out);
 }
 
