@@ -86,7 +86,8 @@ int run_application(module_handle instance) {
     messages::show_message(IDS_START_FAILED);
     return 0;  // no quit request was ever posted: waiting for one would never end
   }
-  run_loop::run_until_quit();
+  // Only OK and Cancel post the quit request; a dialog that ended otherwise posted none.
+  if (s.settings_dialog_ended) run_loop::run_until_quit();
   return 0;
 }
 
