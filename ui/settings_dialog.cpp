@@ -120,8 +120,8 @@ void on_boot_pv_scsi_clicked(window_handle dialog) {
   }
 }
 
-// The settings dialog ends: so do the help dialogs still open, whose modal loops would otherwise
-// keep the program running (Wine's dialog loop even swallows the quit request).
+// The settings dialog ends: so do the help dialogs still open. Their modal loops then return
+// whether or not the dialog manager lets the quit request break them, and the program ends.
 void end_settings_dialog(window_handle dialog, std::intptr_t result) {
   end_dialog(dialog, result);
   end_open_help_dialogs();

@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Runs the end-to-end scenarios against the x64 and x86 programs under Wine in Xvfb, or takes the
+# screenshots in docs/. Builds nothing: scripts/build.sh windows must have run.
+#
+#   bash scripts/e2e.sh                 every scenario: PASS/FAIL lines, then "N passed, N failed"
+#   bash scripts/e2e.sh --only TEXT     only the scenarios whose name contains TEXT
+#   bash scripts/e2e.sh --arch x86      only the x86 runs (x64 likewise)
+#   bash scripts/e2e.sh --screenshots   docs/xen.png, kvm.png, basic.png, help.png, message.png
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+source scripts/wine_env.sh
+
+driver=build/win-x64/e2e_driver.exe
+for file in "$driver" build/e2e/x64/vivediz.exe build/e2e/x86/vivediz.exe dist/x64/vivediz.exe \
+  dist/x86/vivediz.exe; do
+  if [ ! -f "$file" ]; then
+    echo "e2e: $file is missing; run scripts/build.sh windows first" >&2
+    echo "0 passed, 1 failed"
+    exit 1
+  fi
+done
+
+wine_prefix_ready
+
+work=$(mktemp -d /tmp/vivediz-e2e.XXXXXX)
+started_server=0
+
+# One wineserver for the whole run, so that each program start costs only the program's own
+# start-up. One that is already running for this prefix (someone else's) is used and left alone.
+start_server() {
+  if timeout 1 wineserver -w 2>/dev/null; then
+    wineserver -p
+    started_server=1
+  fi
+}
+
+stop_server() {
+  if [ "$started_server" -eq 1 ]; then
+    wineserver -k 2>/dev/null || true
+    started_server=0
+  fi
+}
+
+cleanup() {
+  stop_server
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The driver's Unix standard error, which every program it starts inherits, goes to a file that
+# the driver reads back for each scenario's reboot evidence.
+run_scenarios() {
+  start_server
+  local errors="$work/stderr.log"
+  : >"$errors"
+  local status=0
+  # The suite takes well under a minute; the bound keeps a crashed driver (whose debugger would
+  # wait for ever on the invisible display) within the five minutes the suite may take.
+  timeout 270 wine "$driver" --stderr "$(winepath -w "$errors")" "$@" 2>>"$errors" |
+    tr -d '\r' | tee "$work/report.txt" || status=$?
+  if ! tail -n 1 "$work/report.txt" | grep -Eq '^[0-9]+ passed, [0-9]+ failed$'; then
+    echo "e2e: the driver ended without its summary; its standard error ends with:" >&2
+    grep -v 'fixme:' "$errors" | tail -n 20 >&2 || true
+    echo "0 passed, 1 failed"
+    status=1
+  fi
+  stop_server
+  return $status
+}
+
+# One screenshot: the driver opens the window on a Wine virtual desktop, writes the region to
+# crop into the ready file and waits for the done file.
+shoot() {
+  local name="$1"
+  local ready="$work/$name.ready" done_file="$work/$name.done"
+  rm -f "$ready" "$done_file"
+  timeout 120 wine explorer /desktop=vivediz-e2e,800x450 "$driver" --screenshot "$name" \
+    "$(winepath -w "$ready")" "$(winepath -w "$done_file")" >/dev/null 2>&1 &
+  local launcher=$!
+  for _ in $(seq 600); do [ -s "$ready" ] && break; sleep 0.1; done
+  local status=0
+  if [ -s "$ready" ]; then
+    import -window root -crop "$(tr -d '\r\n' <"$ready")" +repage "docs/$name.png"
+    echo "docs/$name.png"
+  else
+    echo "e2e: no $name window appeared" >&2
+    status=1
+  fi
+  touch "$done_file"
+  wait "$launcher" 2>/dev/null || true
+  return $status
+}
+
+take_screenshots() {
+  start_server
+  mkdir -p docs
+  local status=0
+  for name in xen kvm basic help message; do shoot "$name" || status=1; done
+  stop_server
+  return $status
+}
+
+if [ "${1:-}" = "--screenshots" ]; then
+  with_xvfb take_screenshots
+else
+  with_xvfb run_scenarios "$@"
+fi
