@@ -28,7 +28,7 @@ struct process_state {
   u32 hv_kind;
   settings::control_settings snapshot;  // as loaded; not changed after dialog initialisation
   settings::control_settings working;   // what the dialog edits and the commit compares
-  bool settings_dialog_ended;           // OK or Cancel ended it; its quit request belongs to start-up
+  bool settings_dialog_ended;  // OK or Cancel ended it; its quit request belongs to start-up
   platform::window_handle open_help_dialogs[max_open_help_dialogs];  // innermost last
   u32 open_help_dialog_count;
 };

@@ -1,4 +1,5 @@
-// Bounded UTF-16 string routines: the program's own, so that no copy or search can overrun a buffer.
+// Bounded UTF-16 string routines: the program's own, so that no copy or search can overrun a
+// buffer.
 #pragma once
 
 #include "platform/platform.h"

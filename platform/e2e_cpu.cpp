@@ -27,7 +27,8 @@ bool signature_from_environment(u32 leaf, u32 regs[4]) {
   regs[0] = leaf;
   for (int r = 0; r < 3; ++r) {
     regs[r + 1] = static_cast<u32>(bytes[4 * r]) | static_cast<u32>(bytes[4 * r + 1]) << 8 |
-                  static_cast<u32>(bytes[4 * r + 2]) << 16 | static_cast<u32>(bytes[4 * r + 3]) << 24;
+                  static_cast<u32>(bytes[4 * r + 2]) << 16 |
+                  static_cast<u32>(bytes[4 * r + 3]) << 24;
   }
   return true;
 }

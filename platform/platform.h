@@ -1,4 +1,5 @@
-// The one seam between the program and Windows: every Win32 call the program makes goes through here.
+// The one seam between the program and Windows: every Win32 call the program makes goes through
+// here.
 //
 // Two implementations exist and the build links exactly one: win32_*.cpp for the .exe and
 // standin_*.cpp, an in-memory model of the machine, for the native tests. Text is UTF-16
@@ -70,7 +71,8 @@ u32 reg_query_value(key_handle key, const char16_t* name, u32* type, void* data,
 u32 reg_set_value(key_handle key, const char16_t* name, u32 type, const void* data, u32 byte_size);
 u32 reg_delete_value(key_handle key, const char16_t* name);
 u32 reg_delete_key(key_handle key, const char16_t* subkey);
-// *name_units is in: the buffer's size in units with the terminator, out: the name's length without it.
+// *name_units is in: the buffer's size in units with the terminator, out: the name's length without
+// it.
 u32 reg_enum_key(key_handle key, u32 index, char16_t* name, u32* name_units);
 u32 reg_close_key(key_handle key);
 
@@ -101,7 +103,8 @@ u32 last_error();
 
 // Module and resources.
 module_handle own_module();
-// Copies string id into buffer (at most units - 1 characters, terminated); returns the length copied.
+// Copies string id into buffer (at most units - 1 characters, terminated); returns the length
+// copied.
 int load_string(module_handle module, u32 id, char16_t* buffer, int units);
 int message_box(window_handle owner, const char16_t* text, const char16_t* caption, u32 flags);
 

@@ -27,8 +27,8 @@ void reset();
 // ---- Faults: the next matching call of an operation fails with error (after skip matching calls,
 // for times calls; times < 0 means for ever). The subject that match is compared with, as a
 // case-insensitive suffix (empty matches everything):
-//   registry key operations: the key's full path ("SYSTEM\...\Device"), for delete_key the subkey's;
-//   registry value operations: the key's full path, a backslash and the value name;
+//   registry key operations: the key's full path ("SYSTEM\...\Device"), for delete_key the
+//   subkey's; registry value operations: the key's full path, a backslash and the value name;
 //   device property operations: the device's first hardware id; device list: the enumerator;
 //   dialog creation: the template name; window class and window creation: the class name.
 enum class op {
@@ -166,9 +166,9 @@ control_state* control(window_handle dialog, int id);
 window_handle focused_window();
 window_handle control_window(window_handle dialog, int id);
 
-// The user's actions. Each returns false (and does nothing) when the control is missing or disabled.
-// click: an auto check box toggles, an auto radio button is selected within its group; then the
-// dialog gets BN_CLICKED.
+// The user's actions. Each returns false (and does nothing) when the control is missing or
+// disabled. click: an auto check box toggles, an auto radio button is selected within its group;
+// then the dialog gets BN_CLICKED.
 bool click(window_handle dialog, int id);
 bool type_text(window_handle dialog, int id, const std::u16string& text);
 // The focus leaves an edit: the dialog gets EN_KILLFOCUS.

@@ -120,7 +120,8 @@ void reset_registry() {
 
 void create_key(const std::u16string& path) { make(path); }
 
-void set_value(const std::u16string& path, const std::u16string& name, u32 type, const bytes& data) {
+void set_value(const std::u16string& path, const std::u16string& name, u32 type,
+               const bytes& data) {
   make(path)->values[fold(name)] = {name, value{type, data}};
 }
 

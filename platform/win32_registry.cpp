@@ -24,17 +24,16 @@ u32 reg_open_key(key_handle parent, const char16_t* path, u32 access, key_handle
 u32 reg_query_value(key_handle key, const char16_t* name, u32* type, void* data, u32* byte_size) {
   DWORD value_type = REG_NONE;
   DWORD size = *byte_size;
-  const LONG error =
-      RegQueryValueExW(to_hkey(key), w(name), nullptr, &value_type, static_cast<BYTE*>(data), &size);
+  const LONG error = RegQueryValueExW(to_hkey(key), w(name), nullptr, &value_type,
+                                      static_cast<BYTE*>(data), &size);
   *type = value_type;
   *byte_size = size;
   return static_cast<u32>(error);
 }
 
-u32 reg_set_value(key_handle key, const char16_t* name, u32 type, const void* data,
-                  u32 byte_size) {
-  return static_cast<u32>(RegSetValueExW(to_hkey(key), w(name), 0, type,
-                                         static_cast<const BYTE*>(data), byte_size));
+u32 reg_set_value(key_handle key, const char16_t* name, u32 type, const void* data, u32 byte_size) {
+  return static_cast<u32>(
+      RegSetValueExW(to_hkey(key), w(name), 0, type, static_cast<const BYTE*>(data), byte_size));
 }
 
 u32 reg_delete_value(key_handle key, const char16_t* name) {

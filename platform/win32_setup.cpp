@@ -1,5 +1,6 @@
 // The seam's device setup operations on SetupAPI.
 #include <windows.h>
+// setupapi.h needs the types of windows.h first.
 #include <setupapi.h>
 
 #include <cstddef>
@@ -8,7 +9,8 @@
 
 namespace platform {
 
-static_assert(sizeof(device_info) == sizeof(SP_DEVINFO_DATA), "device_info mirrors SP_DEVINFO_DATA");
+static_assert(sizeof(device_info) == sizeof(SP_DEVINFO_DATA),
+              "device_info mirrors SP_DEVINFO_DATA");
 static_assert(offsetof(device_info, device_instance) == offsetof(SP_DEVINFO_DATA, DevInst),
               "device_info mirrors SP_DEVINFO_DATA");
 
@@ -18,8 +20,8 @@ SP_DEVINFO_DATA* to_data(device_info* info) { return reinterpret_cast<SP_DEVINFO
 }  // namespace
 
 device_list setup_get_class_devs(const char16_t* enumerator, u32 flags) {
-  const HDEVINFO list = SetupDiGetClassDevsW(nullptr, reinterpret_cast<const wchar_t*>(enumerator),
-                                             nullptr, flags);
+  const HDEVINFO list =
+      SetupDiGetClassDevsW(nullptr, reinterpret_cast<const wchar_t*>(enumerator), nullptr, flags);
   return list == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<device_list>(list);
 }
 
@@ -31,9 +33,9 @@ bool setup_get_device_property(device_list list, device_info* info, u32 property
                                void* buffer, u32 byte_size, u32* required_size) {
   DWORD value_type = 0;
   DWORD required = 0;
-  const BOOL ok = SetupDiGetDeviceRegistryPropertyW(to_hdevinfo(list), to_data(info), property,
-                                                    &value_type, static_cast<BYTE*>(buffer),
-                                                    byte_size, &required);
+  const BOOL ok =
+      SetupDiGetDeviceRegistryPropertyW(to_hdevinfo(list), to_data(info), property, &value_type,
+                                        static_cast<BYTE*>(buffer), byte_size, &required);
   *type = value_type;
   *required_size = required;
   return ok != FALSE;

@@ -1,4 +1,5 @@
-// Identifiers of the dialog controls, the string table and the templates, shared by the .rc and the code.
+// Identifiers of the dialog controls, the string table and the templates, shared by the .rc and the
+// code.
 #pragma once
 
 // Settings dialogs, 3100-3142: TCP block (in all three variants).

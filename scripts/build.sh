@@ -4,10 +4,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 what="${1:-all}"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
+# Shows the build's warnings and errors, not its progress lines.
 build_preset() {
   cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1" -- --no-print-directory -s 2>&1 | grep -v '^\[' || true
-  [ "${PIPESTATUS[0]}" -eq 0 ]
+  local status=0
+  cmake --build --preset "$1" -- --no-print-directory -s >"$log" 2>&1 || status=$?
+  grep -v '^\[' "$log" || true
+  return "$status"
 }
 if [ "$what" = native ] || [ "$what" = all ]; then build_preset native; fi
 if [ "$what" = windows ] || [ "$what" = all ]; then

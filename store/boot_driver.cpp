@@ -33,7 +33,8 @@ int reset_config_flags(device_list list, const char16_t* hardware_id_prefix, u32
       failed_fetches = 0;
     } else {
       if (last_error() == error_no_more_items) break;
-      // A failed fetch skips its index, but a list that fails every fetch must not be walked for ever.
+      // A failed fetch skips its index, but a list that fails every fetch must not be walked for
+      // ever.
       if (++failed_fetches >= device_walk_failure_limit) break;
     }
     std::memset(hardware_id, 0, sizeof hardware_id);

@@ -21,8 +21,9 @@ bool delete_start_override(const char16_t* service_key_path);
 u32 dword_from_bytes(const unsigned char (&data)[4]);
 void dword_to_bytes(u32 value, unsigned char (&data)[4]);
 
-// Reads a string value of at most (units - 1) * 2 bytes into buffer and terminates it after the data
-// read, so that a value stored without terminator is never read past its end. buffer holds units.
+// Reads a string value of at most (units - 1) * 2 bytes into buffer and terminates it after the
+// data read, so that a value stored without terminator is never read past its end. buffer holds
+// units.
 u32 query_string_value(platform::key_handle key, const char16_t* name, char16_t* buffer, u32 units);
 
 }  // namespace store

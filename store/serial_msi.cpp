@@ -40,7 +40,8 @@ u32 open_msi_key(key_handle device_key, const char16_t* instance, key_handle* ou
 
 u32 open_serial_device_key(key_handle* out) {
   key_handle pci = nullptr;
-  u32 error = reg_open_key(local_machine(), u"SYSTEM\\CurrentControlSet\\Enum\\PCI", key_read, &pci);
+  u32 error =
+      reg_open_key(local_machine(), u"SYSTEM\\CurrentControlSet\\Enum\\PCI", key_read, &pci);
   if (error != error_success) return error;
   char16_t name[name_units];
   for (u32 index = 0;; ++index) {

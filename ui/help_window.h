@@ -8,7 +8,8 @@
 
 namespace ui {
 
-// Opens the help dialog modally (help kinds as resources/help_texts.h names them) and returns once it is closed.
+// Opens the help dialog modally (help kinds as resources/help_texts.h names them) and returns once
+// it is closed.
 void show_help(platform::u32 help_kind);
 
 // Ends every open help dialog: the settings dialog does this as it ends, so that the help

@@ -44,9 +44,9 @@ constexpr numeric_edit tcp_edits[] = {
 };
 
 constexpr int tcp_controls[] = {
-    IDC_SEND_WINDOW_LABEL,     IDC_SEND_WINDOW,        IDC_RECEIVE_WINDOW_LABEL,
-    IDC_RECEIVE_WINDOW,        IDC_TCP_WINDOW_SIZE_LABEL, IDC_TCP_WINDOW_SIZE,
-    IDC_TCP1323_OPTS_LABEL,    IDC_TCP1323_OPTS,       IDC_FAST_SEND_THRESHOLD_LABEL,
+    IDC_SEND_WINDOW_LABEL,   IDC_SEND_WINDOW,           IDC_RECEIVE_WINDOW_LABEL,
+    IDC_RECEIVE_WINDOW,      IDC_TCP_WINDOW_SIZE_LABEL, IDC_TCP_WINDOW_SIZE,
+    IDC_TCP1323_OPTS_LABEL,  IDC_TCP1323_OPTS,          IDC_FAST_SEND_THRESHOLD_LABEL,
     IDC_FAST_SEND_THRESHOLD,
 };
 constexpr int disk_controls[] = {IDC_DISK_GROUP, IDC_DISK_ALL, IDC_DISK_XVD, IDC_DISK_NONE};
@@ -233,7 +233,8 @@ void show_settings(window_handle dialog, const control_settings& record) {
   if (record.hv_kind == hypervisor::kind_xen) {
     show_xen_controls(dialog, record);
   } else if (record.hv_kind == hypervisor::kind_kvm) {
-    check_dlg_button(dialog, IDC_SERIAL_MSI, record.msi_supported != 0 ? bst_checked : bst_unchecked);
+    check_dlg_button(dialog, IDC_SERIAL_MSI,
+                     record.msi_supported != 0 ? bst_checked : bst_unchecked);
   }
   show_tcp_controls(dialog, record);
 }

@@ -2,6 +2,7 @@
 // until its first dialog is visible, closes that dialog with Cancel and reads the process's peak
 // working set. Prints "median_ms=<n> peak_working_set_kib=<n> runs=<n>".
 #include <windows.h>
+// psapi.h needs the types of windows.h first.
 #include <psapi.h>
 
 #include <algorithm>
