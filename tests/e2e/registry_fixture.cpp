@@ -200,6 +200,11 @@ reg_item string_value(const std::wstring& path, const std::wstring& name, const 
   return reg_item{reg_item::kind::value, path, name, true, REG_SZ, bytes_of(text + L'\0'), where};
 }
 
+reg_item unterminated_string_value(const std::wstring& path, const std::wstring& name,
+                                   const std::wstring& text, location where) {
+  return reg_item{reg_item::kind::value, path, name, true, REG_SZ, bytes_of(text), where};
+}
+
 reg_item multi_string_value(const std::wstring& path, const std::wstring& name,
                             const std::vector<std::wstring>& strings, location where) {
   std::wstring joined;

@@ -28,6 +28,9 @@ reg_item dword_value(const std::wstring& path, const std::wstring& name, DWORD v
                      location where = E2E_HERE_DEFAULT);
 reg_item string_value(const std::wstring& path, const std::wstring& name, const std::wstring& text,
                       location where = E2E_HERE_DEFAULT);
+// A REG_SZ holding exactly the text's units, without a terminator.
+reg_item unterminated_string_value(const std::wstring& path, const std::wstring& name,
+                                   const std::wstring& text, location where = E2E_HERE_DEFAULT);
 reg_item multi_string_value(const std::wstring& path, const std::wstring& name,
                             const std::vector<std::wstring>& strings,
                             location where = E2E_HERE_DEFAULT);

@@ -210,6 +210,24 @@ items serial_instances(DWORD second, DWORD third, location where = E2E_HERE_DEFA
           msi(kSerialDevice, L"3&13c0b0c5&0&30", third, where)};
 }
 
+// An instance name of `length` characters that sorts by `index`.
+std::wstring instance_name(int index, std::size_t length) {
+  const std::wstring prefix = L"3&13c0b0c5&0&";
+  const std::wstring digits = std::to_wstring(index);
+  return prefix + std::wstring(length - prefix.size() - digits.size(), L'0') + digits;
+}
+// The serial device with `count` instances of such names, each with an MSI key: the first (in
+// enumeration order) holding `first`, the others `others`.
+items many_instances(int count, std::size_t length, DWORD first, DWORD others,
+                     location where = E2E_HERE_DEFAULT) {
+  items out;
+  for (int i = 0; i < count; ++i) {
+    out.push_back(
+        msi(kSerialDevice, instance_name(i, length).c_str(), i == 0 ? first : others, where));
+  }
+  return out;
+}
+
 struct tcp_values {
   DWORD send_window, receive_window, fast_send_threshold, tcp_window_size, tcp1323_opts;
 };
@@ -1151,6 +1169,135 @@ std::vector<scenario> all_scenarios() {
                click(IDOK)};
     s.after = {bus_value(L"max_disks", 64)};
     s.reboot = true;
+    all.push_back(s);
+  }
+
+  // --- hostile registry data: odd sizes and types where the program expects something else
+  // ---------------------------------------------------------------------------------------
+  // A product name is read into 520 bytes and terminated after its data: 260 characters without
+  // a terminator fill the buffer and still classify (here as Windows 7: Boot PV SCSI usable,
+  // no re-enable); 261 do not fit, and the unreadable name classifies as the 64-bit fallback,
+  // whose Windows 8 gate re-enables both drivers.
+  static const std::wstring kWindows7Of260 = L"Windows 7 Professional" + std::wstring(238, L'x');
+  struct product_row {
+    const char* name;
+    std::wstring product;
+    bool reenables;
+    bool also_x86;
+    location where;
+  };
+  const product_row product_rows[] = {
+      {"unterminated_product_name_of_520_bytes_is_windows_7", kWindows7Of260, false, true,
+       E2E_HERE_DEFAULT},
+      {"unterminated_product_name_of_522_bytes_falls_back", kWindows7Of260 + L"x", true, false,
+       E2E_HERE_DEFAULT},
+  };
+  for (const product_row& row : product_rows) {
+    scenario s = make(row.name, variant::xen, row.where);
+    s.also_x86 = row.also_x86;
+    s.environment = xen_cpu();
+    s.before = cat<reg_item>(
+        {{string_value(kProcessorKey, L"Identifier", kIntel64, row.where),
+          unterminated_string_value(kCurrentVersionKey, L"ProductName", row.product, row.where),
+          no_value(kCurrentVersionKey, L"ReleaseId", row.where)},
+         bus({{L"use_pv_drivers", 3}}, kCurrentBusKey, row.where),
+         start_overrides(row.where),
+         xen_devices(row.where)});
+    s.steps = cat<step>({{enabled(IDC_BOOT_PV_SCSI, true, row.where)},
+                         tcp_shows_off(row.where),
+                         {click(IDC_BOOT_PV_SCSI, row.where), click(IDOK, row.where)}});
+    s.after = {bus_value(L"use_pv_drivers", 0x2003, row.where)};
+    if (row.reenables) {
+      s.after = cat<reg_item>(
+          {s.after, block_driver_reenabled(row.where), scsi_driver_reenabled(row.where)});
+    }
+    s.reboot = true;
+    all.push_back(s);
+  }
+  {
+    // Strings where numbers belong: up to four bytes of any type are the number (two bytes
+    // zero-extended), more are refused and the default shows. Changing another value writes that
+    // value alone; the strings stay as they were.
+    scenario s = make("bus_strings_read_as_numbers_or_refused", variant::xen);
+    s.also_x86 = true;
+    s.environment = xen_cpu();
+    s.before = cat<reg_item>(
+        {windows_7(),
+         {key_exists(kCurrentBusKey),
+          string_value(kCurrentBusKey, L"grant_frames", L"\x0010"),                 // 10 00 00 00
+          unterminated_string_value(kCurrentBusKey, L"shutdown_delay", L"\x0005"),  // 05 00
+          string_value(kCurrentBusKey, L"max_disks", L"128"),                       // eight bytes
+          unterminated_string_value(kCurrentBusKey, L"orvane_flags",
+                                    std::wstring(L"\x0009\0\0", 3))}});  // six bytes
+    s.steps = cat<step>({xen_shows({IDC_DISK_ALL, IDC_LAN_ALL, true, false, false, false, L"16",
+                                    L"32", L"5", L"0"}),
+                         {enter(IDC_RESOURCE_TIMEOUT, L"6"), click(IDOK)}});
+    s.after = {bus_value(L"timeout", 6)};
+    s.reboot = true;
+    all.push_back(s);
+  }
+  {
+    // Eight bytes do not fit the four-byte read (a program taking the first four would see 1).
+    scenario s = make("kvm_msi_binary_of_8_bytes_disables_serial_msi", variant::kvm);
+    s.environment = kvm_cpu();
+    s.before = cat<reg_item>({windows_10(),
+                              other_virtio_device(),
+                              {binary_value(msi_key(kSerialDevice, L"3&13c0b0c5&0&28"),
+                                            L"MSISupported", {1, 0, 0, 0, 0, 0, 0, 0})}});
+    s.steps = cat<step>({{enabled(IDC_SERIAL_MSI, false), checked(IDC_SERIAL_MSI, false)},
+                         tcp_shows_off(),
+                         {click(IDOK)}});
+    s.reboot = false;
+    all.push_back(s);
+  }
+  {
+    // Fifty instances of 200 characters: each composed MSI path (274 units) is too long to open.
+    // The path cut at 255 units ("...\\Interrupt Management\\MessageSignaled") is a key of its
+    // own here, with a value the program must neither read nor write.
+    scenario s = make("kvm_msi_50_instances_of_200_characters_none_opened", variant::kvm);
+    s.environment = kvm_cpu();
+    s.before =
+        cat<reg_item>({windows_10(),
+                       many_instances(50, 200, 1, 1),
+                       {dword_value((kSerialDevice + L"\\" + instance_name(0, 200) + kMsiSuffix)
+                                        .substr(0, kSerialDevice.size() + 1 + 255),
+                                    L"MSISupported", 1)}});
+    s.steps = {enabled(IDC_SERIAL_MSI, false), checked(IDC_SERIAL_MSI, false), click(IDOK)};
+    s.reboot = false;
+    all.push_back(s);
+  }
+  {
+    scenario s = make("kvm_msi_50_instances_read_first_write_all", variant::kvm);
+    s.environment = kvm_cpu();
+    s.before = cat<reg_item>({windows_10(), many_instances(50, 20, 0, 2)});
+    s.steps = {enabled(IDC_SERIAL_MSI, true), checked(IDC_SERIAL_MSI, false), click(IDC_SERIAL_MSI),
+               click(IDOK)};
+    s.after = many_instances(50, 20, 1, 1);
+    s.reboot = true;
+    all.push_back(s);
+  }
+  // The board name is read into 16 bytes: 8 characters without a terminator fill them and may
+  // match; 9 do not fit and the read fails.
+  struct board_row {
+    const char* name;
+    const wchar_t* manufacturer;
+    variant shown;
+    location where;
+  };
+  const board_row board_rows[] = {
+      {"hypervisor_hyperv_front_unterminated_board_of_16_bytes", L"QEMUQEMU", variant::kvm,
+       E2E_HERE_DEFAULT},
+      {"hypervisor_hyperv_front_unterminated_board_of_18_bytes", L"QEMUQEMUQ", variant::basic,
+       E2E_HERE_DEFAULT},
+  };
+  for (const board_row& row : board_rows) {
+    scenario s = make(row.name, row.shown, row.where);
+    s.environment = cpu(L"Microsoft Hv", L"NoHypervisor");
+    s.before = cat<reg_item>({windows_10(row.where),
+                              {unterminated_string_value(kBiosKey, L"SystemManufacturer",
+                                                         row.manufacturer, row.where)}});
+    s.steps = {click(IDOK, row.where)};
+    s.reboot = false;
     all.push_back(s);
   }
 
