@@ -9,25 +9,8 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+#include "../e2e/visible_dialog.h"
 
-struct search {
-  DWORD process_id;
-  HWND found;
-};
-
-BOOL CALLBACK find_dialog(HWND window, LPARAM parameter) {
-  search* s = reinterpret_cast<search*>(parameter);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  wchar_t class_name[16];
-  if (owner != s->process_id || !IsWindowVisible(window)) return TRUE;
-  if (!GetClassNameW(window, class_name, 16) || lstrcmpW(class_name, L"#32770") != 0) return TRUE;
-  s->found = window;
-  return FALSE;
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
@@ -52,14 +35,14 @@ int wmain(int argc, wchar_t** argv) {
       fwprintf(stderr, L"start_timer: cannot start %ls\n", argv[1]);
       return 1;
     }
-    search s = {process.dwProcessId, nullptr};
-    while (s.found == nullptr) {
+    HWND found = nullptr;
+    while (found == nullptr) {
       if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) break;
-      EnumWindows(find_dialog, reinterpret_cast<LPARAM>(&s));
-      if (s.found == nullptr) Sleep(1);
+      found = visible_dialog_of(process.dwProcessId);
+      if (found == nullptr) Sleep(1);
     }
     QueryPerformanceCounter(&end);
-    if (s.found == nullptr) {
+    if (found == nullptr) {
       fwprintf(stderr, L"start_timer: no dialog from %ls\n", argv[1]);
       return 1;
     }
@@ -70,7 +53,7 @@ int wmain(int argc, wchar_t** argv) {
     if (GetProcessMemoryInfo(process.hProcess, &counters, sizeof counters)) {
       peak = std::max(peak, counters.PeakWorkingSetSize);
     }
-    PostMessageW(s.found, WM_COMMAND, IDCANCEL, 0);
+    PostMessageW(found, WM_COMMAND, IDCANCEL, 0);
     if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) {
       TerminateProcess(process.hProcess, 1);
     }

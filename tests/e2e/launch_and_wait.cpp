@@ -5,25 +5,8 @@
 
 #include <cstdio>
 
-namespace {
+#include "visible_dialog.h"
 
-struct search {
-  DWORD process_id;
-  HWND found;
-};
-
-BOOL CALLBACK find_dialog(HWND window, LPARAM parameter) {
-  search* s = reinterpret_cast<search*>(parameter);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  wchar_t class_name[16];
-  if (owner != s->process_id || !IsWindowVisible(window)) return TRUE;
-  if (!GetClassNameW(window, class_name, 16) || lstrcmpW(class_name, L"#32770") != 0) return TRUE;
-  s->found = window;
-  return FALSE;
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
@@ -41,16 +24,16 @@ int wmain(int argc, wchar_t** argv) {
     fwprintf(stderr, L"launch_and_wait: cannot start %ls (error %lu)\n", argv[1], GetLastError());
     return 1;
   }
-  search s = {process.dwProcessId, nullptr};
+  HWND found = nullptr;
   const DWORD start = GetTickCount();
-  while (s.found == nullptr && GetTickCount() - start < timeout_ms) {
+  while (found == nullptr && GetTickCount() - start < timeout_ms) {
     if (WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0) break;
-    EnumWindows(find_dialog, reinterpret_cast<LPARAM>(&s));
+    found = visible_dialog_of(process.dwProcessId);
   }
-  if (s.found == nullptr) return 1;
+  if (found == nullptr) return 1;
   Sleep(500);  // let it finish painting
   wchar_t caption[256] = L"";
-  GetWindowTextW(s.found, caption, 256);
+  GetWindowTextW(found, caption, 256);
   FILE* ready = _wfopen(argv[2], L"w");
   if (ready != nullptr) {
     fprintf(ready, "%ls\n", caption);
