@@ -44,7 +44,9 @@ int reset_config_flags(device_list list, const char16_t* hardware_id_prefix, u32
                                    (id_units - 1) * sizeof(char16_t), &required)) {
       continue;
     }
-    hardware_id[id_units - 1] = 0;
+    // Only whole UTF-16 units of what was read count: a stray odd byte is no character.
+    const u32 end = required / 2;
+    hardware_id[end < id_units ? end : id_units - 1] = 0;
     if (!text::starts_with_ignore_case(hardware_id, hardware_id_prefix)) continue;
     result = setup_set_device_property(list, &info, spdrp_configflags, data, sizeof data) ? 1 : 0;
   }

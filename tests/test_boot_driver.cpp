@@ -196,6 +196,22 @@ TEST_F(BootDriverTest, UnreadableHardwareIdSkipped) {
   EXPECT_EQ(flags(c), 0u);
 }
 
+// Only whole characters of a hardware id count: an odd byte at its end completes no prefix.
+TEST_F(BootDriverTest, StrayOddByteCompletesNoPrefix) {
+  const int odd = standin::add_device(u"XEN", {}, kDisabled);
+  standin::bytes id;
+  for (char16_t c : std::u16string(u"xen\\type_vb")) {
+    id.push_back(static_cast<std::uint8_t>(c));
+    id.push_back(0);
+  }
+  id.push_back('d');  // 23 bytes: "xen\type_vb" and half a character
+  standin::device_at(odd).hardware_id = id;
+  const int whole = standin::add_device(u"XEN", {u"xen\\type_vbd"}, kDisabled);
+  store::reenable_boot_driver(kBlockService, kDiskPrefix);
+  EXPECT_EQ(flags(odd), kDisabled);
+  EXPECT_EQ(flags(whole), 0u);
+}
+
 struct id_length_case {
   const char* name;
   std::size_t characters;  // of the single hardware id; its multi-string takes 2 * (n + 2) bytes
