@@ -114,6 +114,8 @@ struct message_record {
   bool owned;
 };
 const std::vector<message_record>& messages();
+// Text for test messages: ASCII as it is, anything else as \uXXXX.
+std::string narrow(const std::u16string& s);
 // The text of a string-table entry, as the templates' .rc file holds it.
 std::u16string string_text(u32 id);
 // Observable events in order, one line each:

@@ -27,20 +27,6 @@ std::u16string fold(const std::u16string& s) {
   return out;
 }
 
-std::string narrow(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      char buffer[8];
-      snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
-      out += buffer;
-    }
-  }
-  return out;
-}
-
 std::u16string widen(const std::string& s) {
   std::u16string out;
   for (unsigned char c : s) out += static_cast<char16_t>(c);
@@ -74,6 +60,20 @@ void reset_faults() {
 }
 
 }  // namespace internal
+
+std::string narrow(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      char buffer[8];
+      snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
+      out += buffer;
+    }
+  }
+  return out;
+}
 
 void fail(op operation, u32 error, const std::u16string& match, int skip, int times) {
   internal::faults.push_back({operation, error, match, skip, times});

@@ -11,7 +11,6 @@
 namespace standin::internal {
 
 std::u16string fold(const std::u16string& s);
-std::string narrow(const std::u16string& s);
 std::u16string widen(const std::string& s);
 bool ends_with_ignore_case(const std::u16string& subject, const std::u16string& suffix);
 

@@ -71,7 +71,7 @@ const tcp_field kTcp[] = {
     {&kTcpip, u"Tcp1323Opts", &control_settings::tcp1323_opts},
 };
 
-std::string narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+using standin::narrow;
 
 std::vector<std::u16string> message_texts() {
   std::vector<std::u16string> texts;

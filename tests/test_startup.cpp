@@ -39,11 +39,7 @@ constexpr u32 kRunAsAdministrator = 1015;
 
 const std::u16string kCaption = u"TARN Device Control Settings";
 
-std::string narrow(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
+using standin::narrow;
 
 bool ends_with(const std::u16string& s, const std::u16string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/rc_script.h"
+#include "platform/standin.h"
 
 namespace {
 
@@ -169,7 +170,7 @@ bool has_control(const rc::dialog& d, int id) {
   return false;
 }
 
-std::string narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+using standin::narrow;
 
 TEST(Templates, ControlsMatchTheTablesInTemplateOrder) {
   for (const expected_template& t : kTemplates) {

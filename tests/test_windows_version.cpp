@@ -47,11 +47,7 @@ std::u16string widen(const char* s) {
   return out;
 }
 
-std::string narrow(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
+using standin::narrow;
 
 // ---- Every product-table entry, both widths.
 

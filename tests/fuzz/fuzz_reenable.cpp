@@ -198,19 +198,7 @@ struct outcome {
   bool last_set_succeeded = false;
 };
 
-std::string narrow(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
-      out += buffer;
-    }
-  }
-  return out;
-}
+using standin::narrow;
 
 // The walk restated, for one reading of an odd last byte.
 outcome reference_walk(const std::vector<modelled_device>& devices, bool list_built,
