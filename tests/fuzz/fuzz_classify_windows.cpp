@@ -25,6 +25,7 @@
 #include "platform/platform.h"
 #include "platform/standin.h"
 #include "probes/windows_version.h"
+#include "tests/fuzz/whole_units.h"
 
 namespace {
 
@@ -124,27 +125,8 @@ stored_value decode_value(reader& in) {
   return v;
 }
 
-// The text a string read would see: whole units up to the first NUL; with partial, an odd last
-// byte counts as one more unit (as it does in a zero-filled buffer).
-std::u16string text_of(const bytes& data, bool partial) {
-  std::u16string s;
-  std::size_t i = 0;
-  for (; i + 1 < data.size(); i += 2) {
-    const char16_t c = static_cast<char16_t>(data[i] | data[i + 1] << 8);
-    if (c == 0) return s;
-    s += c;
-  }
-  if (partial && i < data.size() && data[i] != 0) s += static_cast<char16_t>(data[i]);
-  return s;
-}
-
-// The texts a read of data that fits may give: its whole units; with an odd byte count, also with
-// that byte as one more unit.
-std::vector<std::u16string> texts_of(const bytes& data) {
-  std::vector<std::u16string> texts = {text_of(data, false)};
-  if (data.size() % 2 != 0) texts.push_back(text_of(data, true));
-  return texts;
-}
+// The text a read of data that fits gives: its whole units.
+std::vector<std::u16string> texts_of(const bytes& data) { return {whole_units_text(data)}; }
 
 // ASCII letters fold; everything else compares as it is.
 bool begins_with(const std::u16string& s, const char16_t* prefix) {

@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 #include "platform/standin.h"
 #include "probes/hypervisor.h"
+#include "tests/fuzz/whole_units.h"
 
 namespace {
 
@@ -67,20 +68,6 @@ bool contains(const std::u16string& s, const std::u16string& needle) {
   return s.find(needle) != std::u16string::npos;
 }
 
-// The text in the 16-byte buffer: whole units up to the first NUL; with partial, an odd last byte
-// counts as one more unit.
-std::u16string text_of(const bytes& data, bool partial) {
-  std::u16string s;
-  std::size_t i = 0;
-  for (; i + 1 < data.size(); i += 2) {
-    const char16_t c = static_cast<char16_t>(data[i] | data[i + 1] << 8);
-    if (c == 0) return s;
-    s += c;
-  }
-  if (partial && i < data.size() && data[i] != 0) s += static_cast<char16_t>(data[i]);
-  return s;
-}
-
 u32 kind_of_text(const std::u16string& s) {
   if (contains(s, u"QEMU")) return 2;
   if (contains(s, u"Xen")) return 1;
@@ -96,10 +83,10 @@ std::set<u32> firmware_answers(const firmware& f) {
       f.data.size() > kManufacturerBytes) {
     return {0};
   }
-  std::set<u32> answers = {kind_of_text(text_of(f.data, false))};
-  if (f.data.size() % 2 != 0) answers.insert(kind_of_text(text_of(f.data, true)));
+  std::set<u32> answers = {kind_of_text(whole_units_text(f.data))};
   if (f.type != platform::reg_sz) answers.insert(0);
-  if (f.data.size() == kManufacturerBytes && text_of(f.data, false).size() == 8) answers.insert(0);
+  if (f.data.size() == kManufacturerBytes && whole_units_text(f.data).size() == 8)
+    answers.insert(0);
   return answers;
 }
 

@@ -33,6 +33,7 @@
 #include "platform/platform.h"
 #include "platform/standin.h"
 #include "store/boot_driver.h"
+#include "tests/fuzz/whole_units.h"
 
 namespace {
 
@@ -77,20 +78,6 @@ struct reader {
 void append_unit(bytes& out, char16_t c) {
   out.push_back(static_cast<std::uint8_t>(c & 0xFF));
   out.push_back(static_cast<std::uint8_t>(c >> 8));
-}
-
-// The first string of a hardware id as the stand-in names the device: whole units up to a NUL.
-// With partial, an odd last byte counts as one more unit, as it does in a zero-filled buffer.
-std::u16string first_id(const bytes& data, bool partial) {
-  std::u16string s;
-  std::size_t i = 0;
-  for (; i + 1 < data.size(); i += 2) {
-    const char16_t c = static_cast<char16_t>(data[i] | data[i + 1] << 8);
-    if (c == 0) return s;
-    s += c;
-  }
-  if (partial && i < data.size()) s += static_cast<char16_t>(data[i]);
-  return s;
 }
 
 bool begins_with(const std::u16string& s, const std::u16string& prefix) {
@@ -200,10 +187,10 @@ struct outcome {
 
 using standin::narrow;
 
-// The walk restated, for one reading of an odd last byte.
+// The walk restated.
 outcome reference_walk(const std::vector<modelled_device>& devices, bool list_built,
                        const std::u16string& prefix, u32 value, fault enum_fault, fault get_fault,
-                       fault set_fault, bool partial) {
+                       fault set_fault) {
   outcome o;
   for (const modelled_device& d : devices) o.config_flags.push_back(d.config_flags);
   if (!list_built) return o;
@@ -222,10 +209,10 @@ outcome reference_walk(const std::vector<modelled_device>& devices, bool list_bu
     }
     failures_in_a_row = 0;
     const modelled_device& d = devices[members[index]];
-    const std::u16string subject = first_id(d.hardware_id, false);
+    const std::u16string subject = whole_units_text(d.hardware_id);
     if (get_fault.call(subject) != 0) continue;
     if (d.hardware_id.empty() || d.hardware_id.size() > kHardwareIdBytes) continue;
-    if (!begins_with(first_id(d.hardware_id, partial), prefix)) continue;
+    if (!begins_with(whole_units_text(d.hardware_id), prefix)) continue;
     if (set_fault.call(subject) != 0) {
       o.last_set_succeeded = false;
       continue;
@@ -246,7 +233,7 @@ outcome reference_walk(const std::vector<modelled_device>& devices, bool list_bu
     const modelled_device& d = devices[i];
     std::fprintf(stderr, "  device %zu: enumerator \"%s\" present %d id \"%s\" (%zu bytes)", i,
                  narrow(d.enumerator).c_str(), d.present ? 1 : 0,
-                 narrow(first_id(d.hardware_id, false)).c_str(), d.hardware_id.size());
+                 narrow(whole_units_text(d.hardware_id)).c_str(), d.hardware_id.size());
     auto show = [](const std::optional<u32>& f) {
       if (f) {
         std::fprintf(stderr, " 0x%X", *f);
@@ -326,7 +313,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto name_device = [&](fault& f, std::size_t choice) {
     if (f.active && f.names_device) {
       f.match = devices.empty() ? std::u16string()
-                                : first_id(devices[choice % devices.size()].hardware_id, false);
+                                : whole_units_text(devices[choice % devices.size()].hardware_id);
     }
   };
   name_device(get_fault, get_choice);
@@ -373,26 +360,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   got.events = standin::timeline_matching("config_flags ");
 
-  // Either reading of an odd last byte may be the program's; the whole outcome (flags, changes and,
-  // when called directly, the result) must agree with one of them. A device that matches only in
-  // one reading and whose write is refused changes nothing but the result.
-  outcome want;
-  bool flags_agreed = false;
-  bool agreed = false;
-  for (bool partial : {false, true}) {
-    const outcome candidate = reference_walk(devices, list_built, prefix, value, enum_fault,
-                                             get_fault, set_fault, partial);
-    const bool same_flags =
-        got.config_flags == candidate.config_flags && got.events == candidate.events;
-    const bool same_result =
-        !direct || !list_built || (direct_result != 0) == candidate.last_set_succeeded;
-    if (!flags_agreed || same_flags) want = candidate;  // the closest one, for the report
-    flags_agreed = flags_agreed || same_flags;
-    if (same_flags && same_result) {
-      agreed = true;
-      break;
-    }
-  }
+  // The whole outcome (flags, changes and, when called directly, the result) must agree.
+  const outcome want =
+      reference_walk(devices, list_built, prefix, value, enum_fault, get_fault, set_fault);
+  const bool flags_agreed = got.config_flags == want.config_flags && got.events == want.events;
+  const bool agreed =
+      flags_agreed && (!direct || !list_built || (direct_result != 0) == want.last_set_succeeded);
   if (!flags_agreed) disagree("configuration flags differ", devices, got, want);
   if (!agreed) {
     disagree("reset_config_flags returned " + std::to_string(direct_result) +
