@@ -17,6 +17,11 @@ measure() {
 bench() {
   wineserver -p5  # one wineserver for all runs, so that no run pays for starting it
   for arch in x64 x86; do
+    if [ "$arch" = x86 ] && [ "$VIVEDIZ_WINE32" = 0 ]; then
+      printf '%-6s %-16s not measured: %s\n' x86 minimal_dialog "$wine32_reason"
+      printf '%-6s %-16s not measured: %s\n' x86 vivediz "$wine32_reason"
+      continue
+    fi
     # A first start of each architecture loads its side of Wine; it counts for neither program.
     wine build/win-x64/start_timer.exe "build/win-$arch/bench/minimal_dialog.exe" 1 >/dev/null 2>&1 || true
     measure "$arch" minimal_dialog "build/win-$arch/bench/minimal_dialog.exe"

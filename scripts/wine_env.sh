@@ -1,16 +1,74 @@
-# Shared by the scripts that run programs under Wine: the project's prefix and an Xvfb display.
+# Shared by the scripts that run programs under Wine: how Wine runs on this host, the project's
+# prefix and an Xvfb display.
+#
+# Debian's `wine` (and `winepath`, through `wine-stable`) always starts Wine's 32-bit loader when
+# wine32 is installed, and hands 64-bit programs on to the 64-bit one. Some hosts' kernels refuse
+# 32-bit programs ("Exec format error"), so there every call would fail, x64 programs included.
+# On such a host every Wine call goes through the 64-bit loader instead, and the x86 programs are
+# known not to run. VIVEDIZ_WINE32=0 takes that path on any host, to try it.
 export WINEPREFIX="${WINEPREFIX:-$PWD/.wine}"
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# Creates the prefix on first use (about 20 s) so that both x64 and x86 programs run.
+wine32_loader=/usr/lib/wine/wine
+wine64_loader=/usr/lib/wine/wine64
+
+# 1 when the 32-bit loader runs here, else 0 with the reason in wine32_reason.
+if [ "${VIVEDIZ_WINE32:-}" = 0 ]; then
+  VIVEDIZ_WINE32=0
+  wine32_reason="VIVEDIZ_WINE32=0 asks to run as on a host that cannot execute 32-bit programs"
+elif "$wine32_loader" --version >/dev/null 2>&1; then
+  VIVEDIZ_WINE32=1
+  wine32_reason=""
+else
+  VIVEDIZ_WINE32=0
+  wine32_reason="this host cannot execute 32-bit programs ($wine32_loader --version: $(
+    "$wine32_loader" --version 2>&1 | tail -n 1))"
+fi
+export VIVEDIZ_WINE32
+
+# Puts `wine` and `wine-stable` scripts that start the 64-bit loader first in PATH, so that every
+# Wine call of the project, winepath's included, avoids the 32-bit loader.
+use_wine64_loader() {
+  local shim="${TMPDIR:-/tmp}/vivediz-wine64-$(id -u)"
+  mkdir -p "$shim"
+  local name
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexec %s "$@"\n' "$wine64_loader" >"$shim/$name.new"
+    chmod 755 "$shim/$name.new"
+    mv -f "$shim/$name.new" "$shim/$name"
+  done
+  export PATH="$shim:$PATH"
+  export WINELOADER="$wine64_loader"
+}
+if [ "$VIVEDIZ_WINE32" = 0 ]; then use_wine64_loader; fi
+
+# Creates the prefix on first use (about 20 s; 12 s with the 64-bit loader alone). A prefix made
+# without the 32-bit loader lacks the 32-bit half of its set-up, so where the 32-bit loader runs it
+# is made anew; a whole prefix serves both paths. False, with Wine's last words, when it fails.
 wine_prefix_ready() {
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine: creating prefix $WINEPREFIX" >&2
-    wine wineboot -i >/dev/null 2>&1 || true
-    wineserver -w
+  local stamp="$WINEPREFIX/.vivediz-wine32"
+  if [ -f "$WINEPREFIX/system.reg" ] && [ "$VIVEDIZ_WINE32" = 1 ] &&
+    [ "$(cat "$stamp" 2>/dev/null)" = 0 ]; then
+    echo "wine: $WINEPREFIX was made without 32-bit support; making it anew" >&2
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
   fi
+  [ -f "$WINEPREFIX/system.reg" ] && return 0
+  echo "wine: creating prefix $WINEPREFIX" >&2
+  local log
+  log=$(mktemp)
+  wine wineboot -i >"$log" 2>&1 || true
+  wineserver -w 2>/dev/null || true
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine: could not create the prefix $WINEPREFIX; wine wineboot -i said:" >&2
+    tail -n 20 "$log" >&2
+    rm -f "$log"
+    return 1
+  fi
+  rm -f "$log"
+  echo "$VIVEDIZ_WINE32" >"$stamp"
 }
 
 # Runs "$@" with DISPLAY set to a private Xvfb server, which is stopped afterwards.
@@ -28,22 +86,33 @@ with_xvfb() {
 }
 
 # Starts the program on a virtual desktop, waits for its first dialog, takes the screenshot, ends it.
+# False, with the reason, when no dialog appears.
 run_and_shoot() {
   local shot="$1"
-  local ready
+  local ready log
   ready=$(mktemp -u /tmp/vivediz-ready.XXXXXX)
+  log=$(mktemp /tmp/vivediz-run.XXXXXX)
   wine explorer /desktop=vivediz,800x450 build/win-x64/launch_and_wait.exe dist/x64/vivediz.exe \
-    "$(winepath -w "$ready")" 30000 >/dev/null 2>&1 &
+    "$(winepath -w "$ready")" 30000 >"$log" 2>&1 &
   local launcher=$!
-  for _ in $(seq 300); do [ -s "$ready" ] && break; sleep 0.1; done
+  # The launcher ends early when the program cannot start or ends without a window.
+  for _ in $(seq 350); do
+    [ -s "$ready" ] && break
+    kill -0 "$launcher" 2>/dev/null || break
+    sleep 0.1
+  done
+  local status=0
   if [ -s "$ready" ]; then
     import -window root -crop 800x450+0+0 +repage "$shot"
     echo "first window: $(tr -d '\r' <"$ready")" >&2
     echo "$shot"
   else
-    echo "run: no dialog appeared within 30 s" >&2
+    echo "run: dist/x64/vivediz.exe showed no window under Wine:" >&2
+    grep -v -e '^fixme:' -e '^$' "$log" | tr -d '\r' | tail -n 20 | sed 's/^/run: /' >&2
+    status=1
   fi
-  rm -f "$ready"
+  rm -f "$ready" "$log"
   wineserver -k 2>/dev/null || true
   wait "$launcher" 2>/dev/null || true
+  return $status
 }

@@ -7,6 +7,7 @@ namespace e2e {
 namespace {
 
 constexpr UINT kSendTimeoutMs = 3000;
+DWORD time_scale = 1;
 
 struct dialog_search {
   DWORD process_id;
@@ -94,7 +95,7 @@ std::wstring window_text(HWND window) {
   std::vector<wchar_t> text(16384, L'\0');
   DWORD_PTR length = 0;
   if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                           SMTO_NORMAL, kSendTimeoutMs, &length)) {
+                           SMTO_NORMAL, scaled_ms(kSendTimeoutMs), &length)) {
     return L"";
   }
   return std::wstring(text.data(), wcsnlen(text.data(), text.size()));
@@ -109,13 +110,14 @@ std::wstring class_name(HWND window) {
 bool set_window_text(HWND window, const std::wstring& text) {
   DWORD_PTR result = 0;
   return SendMessageTimeoutW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                             SMTO_NORMAL, kSendTimeoutMs, &result) != 0 &&
+                             SMTO_NORMAL, scaled_ms(kSendTimeoutMs), &result) != 0 &&
          result != 0;
 }
 
 int check_state(HWND button) {
   DWORD_PTR state = 0;
-  if (!SendMessageTimeoutW(button, BM_GETCHECK, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &state)) {
+  if (!SendMessageTimeoutW(button, BM_GETCHECK, 0, 0, SMTO_NORMAL, scaled_ms(kSendTimeoutMs),
+                           &state)) {
     return -1;
   }
   return static_cast<int>(state);
@@ -127,6 +129,10 @@ HWND focused_window(DWORD thread_id) {
   if (!GetGUIThreadInfo(thread_id, &info)) return nullptr;
   return info.hwndFocus;
 }
+
+void set_time_scale(DWORD factor) { time_scale = factor == 0 ? 1 : factor; }
+
+DWORD scaled_ms(DWORD ms) { return ms * time_scale; }
 
 void post_click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
 
@@ -147,7 +153,8 @@ bool settle(HWND marker_edit, const program_process& program, DWORD timeout_ms) 
   while (GetTickCount() - start < timeout_ms) {
     if (!program.running() || !IsWindow(marker_edit)) return true;
     DWORD_PTR limit = 0;
-    if (SendMessageTimeoutW(marker_edit, EM_GETLIMITTEXT, 0, 0, SMTO_NORMAL, 200, &limit) &&
+    if (SendMessageTimeoutW(marker_edit, EM_GETLIMITTEXT, 0, 0, SMTO_NORMAL, scaled_ms(200),
+                            &limit) &&
         limit == marker) {
       return true;
     }

@@ -37,6 +37,11 @@ class program_process {
   PROCESS_INFORMATION info_ = {};
 };
 
+// Every wait of the driver is multiplied by this factor (1 by default): under emulation of the x86
+// side of Wine a program takes about a minute to start.
+void set_time_scale(DWORD factor);
+DWORD scaled_ms(DWORD ms);
+
 // Visible top-level dialogs (class "#32770") of the process whose caption is exactly `caption`.
 std::vector<HWND> find_dialogs(DWORD process_id, const std::wstring& caption);
 
