@@ -24,7 +24,7 @@ elif "$wine32_loader" --version >/dev/null 2>&1; then
 else
   VIVEDIZ_WINE32=0
   wine32_reason="this host cannot execute 32-bit programs ($wine32_loader --version: $(
-    "$wine32_loader" --version 2>&1 | tail -n 1))"
+    "$wine32_loader" --version 2>&1 | tail -n 1 || true))"
 fi
 export VIVEDIZ_WINE32
 
