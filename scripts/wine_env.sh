@@ -45,12 +45,12 @@ use_wine64_loader() {
 if [ "$VIVEDIZ_WINE32" = 0 ]; then use_wine64_loader; fi
 
 # Creates the prefix on first use (about 20 s; 12 s with the 64-bit loader alone). A prefix made
-# without the 32-bit loader lacks the 32-bit half of its set-up, so where the 32-bit loader runs it
-# is made anew; a whole prefix serves both paths. False, with Wine's last words, when it fails.
+# without the 32-bit loader has an empty syswow64 and cannot start even the 64-bit programs
+# through that loader, so where the 32-bit loader runs such a prefix is made anew; a whole prefix
+# serves both paths. False, with Wine's last words, when it cannot be made.
 wine_prefix_ready() {
-  local stamp="$WINEPREFIX/.vivediz-wine32"
   if [ -f "$WINEPREFIX/system.reg" ] && [ "$VIVEDIZ_WINE32" = 1 ] &&
-    [ "$(cat "$stamp" 2>/dev/null)" = 0 ]; then
+    [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
     echo "wine: $WINEPREFIX was made without 32-bit support; making it anew" >&2
     wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
@@ -61,14 +61,14 @@ wine_prefix_ready() {
   log=$(mktemp)
   wine wineboot -i >"$log" 2>&1 || true
   wineserver -w 2>/dev/null || true
+  local status=0
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine: could not create the prefix $WINEPREFIX; wine wineboot -i said:" >&2
     tail -n 20 "$log" >&2
-    rm -f "$log"
-    return 1
+    status=1
   fi
   rm -f "$log"
-  echo "$VIVEDIZ_WINE32" >"$stamp"
+  return $status
 }
 
 # Runs "$@" with DISPLAY set to a private Xvfb server, which is stopped afterwards.
