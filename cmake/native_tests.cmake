@@ -4,9 +4,9 @@ enable_testing()
 
 set(sanitizers -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 
-file(GLOB standin_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/standin_*.cpp)
-add_library(vivediz_standin STATIC ${program_sources} ${standin_sources}
-  ${CMAKE_SOURCE_DIR}/platform/rc_script.cpp)
+# tests/standin/: the stand-in for Windows and the reader of the resource script behind its dialogs.
+file(GLOB standin_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/standin/*.cpp)
+add_library(vivediz_standin STATIC ${program_sources} ${standin_sources})
 target_include_directories(vivediz_standin PUBLIC ${program_includes})
 target_compile_options(vivediz_standin PUBLIC ${sanitizers} PRIVATE ${warning_flags} -Werror)
 target_link_options(vivediz_standin PUBLIC ${sanitizers})

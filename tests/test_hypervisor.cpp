@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/app_state.h"
-#include "platform/standin.h"
 #include "probes/hypervisor.h"
+#include "tests/standin/standin.h"
 
 namespace {
 

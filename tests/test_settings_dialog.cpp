@@ -10,8 +10,8 @@
 #include "core/app.h"
 #include "core/app_state.h"
 #include "platform/platform.h"
-#include "platform/standin.h"
 #include "resource.h"
+#include "tests/standin/standin.h"
 #include "ui/settings_dialog.h"
 
 namespace {

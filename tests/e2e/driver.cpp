@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/rc_script.h"
 #include "resource.h"
 #include "tests/e2e/checks.h"
 #include "tests/e2e/registry_fixture.h"
 #include "tests/e2e/remote_ui.h"
 #include "tests/e2e/scenarios.h"
 #include "tests/e2e/template_check.h"
+#include "tests/standin/rc_script.h"
 
 namespace e2e {
 namespace {

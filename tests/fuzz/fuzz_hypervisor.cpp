@@ -19,9 +19,9 @@
 
 #include "core/app_state.h"
 #include "platform/platform.h"
-#include "platform/standin.h"
 #include "probes/hypervisor.h"
 #include "tests/fuzz/whole_units.h"
+#include "tests/standin/standin.h"
 
 namespace {
 
