@@ -11,7 +11,7 @@ add_executable(e2e_driver
   ${CMAKE_SOURCE_DIR}/tests/e2e/remote_ui.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/scenarios.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/template_check.cpp
-  ${CMAKE_SOURCE_DIR}/platform/rc_script.cpp)
+  ${CMAKE_SOURCE_DIR}/tests/standin/rc_script.cpp)
 target_include_directories(e2e_driver PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(e2e_driver PRIVATE -O1 ${warning_flags} -DUNICODE -D_UNICODE
   -D_WIN32_WINNT=0x0601)

@@ -15,9 +15,8 @@ endif()
 set(fuzz_sanitizers address,undefined)
 set(fuzz_common_flags -fno-sanitize-recover=all -fno-omit-frame-pointer -g)
 
-file(GLOB fuzz_standin_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/standin_*.cpp)
-add_library(vivediz_fuzz_standin STATIC ${program_sources} ${fuzz_standin_sources}
-  ${CMAKE_SOURCE_DIR}/platform/rc_script.cpp)
+file(GLOB fuzz_standin_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/standin/*.cpp)
+add_library(vivediz_fuzz_standin STATIC ${program_sources} ${fuzz_standin_sources})
 target_include_directories(vivediz_fuzz_standin PUBLIC ${program_includes})
 target_compile_options(vivediz_fuzz_standin
   PUBLIC -fsanitize=fuzzer-no-link,${fuzz_sanitizers} ${fuzz_common_flags}

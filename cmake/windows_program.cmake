@@ -43,9 +43,10 @@ endfunction()
 vivediz_program(vivediz ${CMAKE_SOURCE_DIR}/dist/${dist_arch}
   ${CMAKE_SOURCE_DIR}/platform/win32_cpu.cpp)
 
-# The test build: identical but for the answers the environment may give (see e2e_cpu.cpp).
+# The test build: identical but for the answers the environment may give
+# (see tests/e2e/e2e_cpu.cpp).
 vivediz_program(vivediz_e2e ${CMAKE_SOURCE_DIR}/build/e2e/${dist_arch}
-  ${CMAKE_SOURCE_DIR}/platform/win32_cpu.cpp ${CMAKE_SOURCE_DIR}/platform/e2e_cpu.cpp)
+  ${CMAKE_SOURCE_DIR}/platform/win32_cpu.cpp ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_cpu.cpp)
 target_compile_definitions(vivediz_e2e PRIVATE VIVEDIZ_REAL_ANSWERS)
 
 # Test tools that run beside the program under Wine.

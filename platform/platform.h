@@ -2,9 +2,9 @@
 // here.
 //
 // Two implementations exist and the build links exactly one: win32_*.cpp for the .exe and
-// standin_*.cpp, an in-memory model of the machine, for the native tests. Text is UTF-16
-// (char16_t); buffer sizes for text are in UTF-16 units, terminator included, and sizes of raw
-// registry or device data are in bytes, as Windows states them.
+// tests/standin/standin_*.cpp, an in-memory model of the machine, for the native tests. Text is
+// UTF-16 (char16_t); buffer sizes for text are in UTF-16 units, terminator included, and sizes of
+// raw registry or device data are in bytes, as Windows states them.
 #pragma once
 
 #include <cstddef>

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "core/text.h"
-#include "store/registry.h"
 
 namespace hypervisor {
 
@@ -55,10 +54,15 @@ u32 firmware_hypervisor_kind() {
                              platform::key_all_access, &key) != 0) {
     return kind_none;
   }
-  // 16 bytes of text; the extra unit terminates a value of exactly 16 bytes, which may then match.
+  // The text is searched as it lies in a zero-filled buffer of 16 bytes: an odd last byte forms a
+  // unit with the zero above it. The ninth unit, never written, ends a value of exactly 16 bytes,
+  // which may then match.
   constexpr u32 units = 8 + 1;
-  char16_t manufacturer[units];
-  const u32 error = store::query_string_value(key, u"SystemManufacturer", manufacturer, units);
+  char16_t manufacturer[units] = {};
+  u32 size = (units - 1) * static_cast<u32>(sizeof(char16_t));
+  u32 type = platform::reg_none;
+  const u32 error =
+      platform::reg_query_value(key, u"SystemManufacturer", &type, manufacturer, &size);
   platform::reg_close_key(key);
   if (error != 0) return kind_none;
   if (text::contains(manufacturer, units - 1, u"QEMU")) return kind_kvm;

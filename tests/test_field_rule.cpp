@@ -7,7 +7,7 @@
 #include "core/app_state.h"
 #include "core/settings.h"
 #include "core/text.h"
-#include "platform/standin.h"
+#include "tests/standin/standin.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "core/app.h"
 #include "core/app_state.h"
 #include "platform/platform.h"
-#include "platform/standin.h"
 #include "resource.h"
 #include "resources/help_texts.h"
+#include "tests/standin/standin.h"
 #include "ui/help_window.h"
 
 namespace {

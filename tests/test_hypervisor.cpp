@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/app_state.h"
-#include "platform/standin.h"
 #include "probes/hypervisor.h"
+#include "tests/standin/standin.h"
 
 namespace {
 
@@ -131,6 +131,7 @@ struct firmware_case {
   std::u16string manufacturer;
   bool terminated;
   u32 expected;
+  std::size_t cut = 0;  // bytes dropped from the end of the stored data
 };
 
 class HypervisorFirmwareTest : public HypervisorTest,
@@ -139,6 +140,9 @@ class HypervisorFirmwareTest : public HypervisorTest,
 TEST_P(HypervisorFirmwareTest, Classifies) {
   const firmware_case& c = GetParam();
   standin::set_string(kBiosKey, u"SystemManufacturer", c.manufacturer, c.terminated);
+  standin::value stored = *standin::get_value(kBiosKey, u"SystemManufacturer");
+  stored.data.resize(stored.data.size() - c.cut);
+  standin::set_value(kBiosKey, u"SystemManufacturer", stored.type, stored.data);
   EXPECT_EQ(hypervisor::firmware_hypervisor_kind(), c.expected);
   ASSERT_EQ(standin::opens().size(), 1u);
   EXPECT_EQ(standin::opens()[0].path, kBiosKey);
@@ -159,7 +163,12 @@ INSTANTIATE_TEST_SUITE_P(
         firmware_case{"EightCharactersWithTerminator", u"QEMUQEMU", true, 0},
         firmware_case{"EightCharactersWithTerminatorXen", u"Xen Corp", true, 0},
         firmware_case{"SixteenCharacters", u"QEMU Xen Project", true, 0},
-        firmware_case{"SixteenCharactersWithoutTerminator", u"QEMU Xen Project", false, 0}),
+        firmware_case{"SixteenCharactersWithoutTerminator", u"QEMU Xen Project", false, 0},
+        // The buffer is zero-filled: an odd last byte is a character with the zero above it.
+        firmware_case{"XenOfFiveBytes", u"Xen", false, 1, 1},
+        firmware_case{"QemuOfSevenBytes", u"QEMU", false, 2, 1},
+        firmware_case{"QemuEndingFifteenBytes", u"abcQEMU", false, 2, 1},
+        firmware_case{"SeventeenBytesDoNotFit", u"QEMUQEMU", true, 0, 1}),
     [](const ::testing::TestParamInfo<firmware_case>& info) {
       return std::string(info.param.name);
     });

@@ -12,7 +12,7 @@
 #include "core/load_commit.h"
 #include "core/settings.h"
 #include "platform/platform.h"
-#include "platform/standin.h"
+#include "tests/standin/standin.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/standin.h"
 #include "store/registry.h"
+#include "tests/standin/standin.h"
 
 namespace {
 

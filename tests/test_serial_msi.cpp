@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/standin.h"
 #include "store/serial_msi.h"
+#include "tests/standin/standin.h"
 
 namespace {
 

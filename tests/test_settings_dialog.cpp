@@ -10,8 +10,8 @@
 #include "core/app.h"
 #include "core/app_state.h"
 #include "platform/platform.h"
-#include "platform/standin.h"
 #include "resource.h"
+#include "tests/standin/standin.h"
 #include "ui/settings_dialog.h"
 
 namespace {
@@ -935,6 +935,7 @@ struct cancel_case {
   const char* name;
   machine m;
   user_actions user;  // ends with Cancel
+  std::vector<u32> messages = {};
 };
 
 TEST_F(SettingsDialogTest, CancelWritesNothing) {
@@ -954,7 +955,8 @@ TEST_F(SettingsDialogTest, CancelWritesNothing) {
        [](window_handle d) {
          EXPECT_EQ(standin::command(d, platform::id_ok), 0);
          click(d, platform::id_cancel);
-       }},
+       },
+       {1013}},
       {"kvm, Serial MSI checked",
        {variant::kvm, kWindows10, {serial_msi(0)}},
        [](window_handle d) {
@@ -968,6 +970,21 @@ TEST_F(SettingsDialogTest, CancelWritesNothing) {
          EXPECT_TRUE(standin::type_text(d, IDC_SEND_WINDOW, u"5000"));
          click(d, platform::id_cancel);
        }},
+      // Escape leaves the focus in the edit; ending the dialog takes it away, and that is no edit
+      // of the user's to check. A click on Cancel takes the focus first, and that check shows.
+      {"xen, Escape with abc in Max Disks",
+       {variant::xen, kWindows10, {}},
+       [](window_handle d) {
+         EXPECT_TRUE(standin::type_text(d, IDC_MAX_DISKS, u"abc"));
+         EXPECT_NE(standin::command(d, platform::id_cancel), 0);
+       }},
+      {"xen, Cancel clicked with abc in Max Disks",
+       {variant::xen, kWindows10, {}},
+       [](window_handle d) {
+         EXPECT_TRUE(standin::type_text(d, IDC_MAX_DISKS, u"abc"));
+         click(d, platform::id_cancel);
+       },
+       {1011}},
   };
   for (const cancel_case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -975,6 +992,7 @@ TEST_F(SettingsDialogTest, CancelWritesNothing) {
     const outcome o = run_program(c.m, c.user);
     expect_clean_end(o);
     EXPECT_EQ(standin::dialog(o.settings).result, 0);
+    EXPECT_EQ(message_ids(), c.messages);
     EXPECT_EQ(registry_changes(), std::vector<std::string>{});
     EXPECT_EQ(standin::reboot_prompts(), 0);
   }

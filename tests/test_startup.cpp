@@ -9,8 +9,8 @@
 #include "core/app.h"
 #include "core/app_state.h"
 #include "core/messages.h"
-#include "platform/standin.h"
 #include "resource.h"
+#include "tests/standin/standin.h"
 
 namespace {
 
@@ -518,12 +518,12 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
-// A dialog ended by anything but OK or Cancel posted no quit request: the run must not wait for one.
+// A dialog ended by anything but OK or Cancel posted no quit request: the run must not wait for
+// one.
 TEST_F(StartupTest, DialogEndedWithoutOkOrCancelDoesNotWaitForQuit) {
   windows_10_under_xen();
-  standin::set_dialog_script([](window_handle dialog, const std::string&) {
-    platform::end_dialog(dialog, 0);
-  });
+  standin::set_dialog_script(
+      [](window_handle dialog, const std::string&) { platform::end_dialog(dialog, 0); });
   EXPECT_EQ(run(), 0);
   EXPECT_TRUE(standin::messages().empty());
   // TearDown: the loop did not block.

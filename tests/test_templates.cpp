@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/rc_script.h"
-#include "platform/standin.h"
+#include "tests/standin/rc_script.h"
+#include "tests/standin/standin.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "core/app_state.h"
 #include "core/text.h"
-#include "platform/standin.h"
+#include "tests/standin/standin.h"
 
 namespace {
 

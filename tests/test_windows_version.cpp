@@ -7,8 +7,8 @@
 #include <tuple>
 
 #include "core/app_state.h"
-#include "platform/standin.h"
 #include "probes/windows_version.h"
+#include "tests/standin/standin.h"
 
 namespace {
 

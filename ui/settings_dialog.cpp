@@ -80,8 +80,8 @@ const numeric_edit* find_edit(int control) {
 u32 variant() { return app::state().working.hv_kind; }
 
 bool on_edit_focus_lost(window_handle dialog, const numeric_edit& edit) {
-  // Once OK or Cancel has ended the dialog, the focus leaving an edit as the dialog goes away is
-  // no edit of the user's: nothing is checked or shown then.
+  // Once OK, Cancel or Escape is ending the dialog, the focus leaving an edit as the dialog goes
+  // away is no edit of the user's: nothing is checked or shown then.
   if (app::state().settings_dialog_ended) return false;
   check_field(dialog, edit.control, edit.min, edit.max, app::state().working.*edit.field);
   return false;
@@ -122,7 +122,9 @@ void on_boot_pv_scsi_clicked(window_handle dialog) {
 
 // The settings dialog ends: so do the help dialogs still open. Their modal loops then return
 // whether or not the dialog manager lets the quit request break them, and the program ends.
+// It is marked ended first: EndDialog takes the focus from an edit that has it before it returns.
 void end_settings_dialog(window_handle dialog, std::intptr_t result) {
+  app::state().settings_dialog_ended = true;
   end_dialog(dialog, result);
   end_open_help_dialogs();
   run_loop::post_settings_quit();

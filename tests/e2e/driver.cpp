@@ -17,13 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/rc_script.h"
 #include "resource.h"
 #include "tests/e2e/checks.h"
 #include "tests/e2e/registry_fixture.h"
 #include "tests/e2e/remote_ui.h"
 #include "tests/e2e/scenarios.h"
 #include "tests/e2e/template_check.h"
+#include "tests/standin/rc_script.h"
 
 namespace e2e {
 namespace {
@@ -296,6 +296,16 @@ bool run_step(run_state& run, const step& st) {
       post_click(button);
       return settled(run, st.where);
     }
+    case step::op::escape: {
+      HWND window = control(run, st);
+      if (window == nullptr) return false;
+      HWND focus = focused_window(run.program.thread_id());
+      ok_at(st.where, focus == window, "focus before Escape: expected control %d, got control %d",
+            st.id, focus ? GetDlgCtrlID(focus) : 0);
+      PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+      PostMessageW(window, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+      return settled(run, st.where);
+    }
     case step::op::message:
       return wait_for_message(run, st);
     case step::op::checked: {
@@ -371,6 +381,7 @@ bool is_action(const step& st) {
     case step::op::type_in:
     case step::op::leave:
     case step::op::click:
+    case step::op::escape:
     case step::op::help_escape:
     case step::op::help_ok:
     case step::op::help_opens:

@@ -266,7 +266,11 @@ bool apply(const reg_item& item) {
     ok_at(item.where, key != nullptr, "cannot create key %s (%s)", narrow(item.path).c_str(),
           view_name(view));
     if (key == nullptr) return false;
-    const LONG error = RegSetValueExW(key, item.name.c_str(), 0, item.type, item.data.data(),
+    // RegSetValueExW stores a string's terminator along when it finds one right after the data it
+    // was given: a unit that is not zero there keeps an unterminated string exactly as prepared.
+    std::vector<BYTE> data = item.data;
+    data.insert(data.end(), {0xFF, 0xFF});
+    const LONG error = RegSetValueExW(key, item.name.c_str(), 0, item.type, data.data(),
                                       static_cast<DWORD>(item.data.size()));
     RegCloseKey(key);
     ok_at(item.where, error == ERROR_SUCCESS, "cannot set %s \"%s\": error %ld",

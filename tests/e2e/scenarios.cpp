@@ -20,6 +20,7 @@ step type_in(int id, const std::wstring& text, location where) {
 }
 step leave(int id, location where) { return step{step::op::leave, id, L"", 0, where}; }
 step click(int id, location where) { return step{step::op::click, id, L"", 0, where}; }
+step escape(int id, location where) { return step{step::op::escape, id, L"", 0, where}; }
 step message(const std::wstring& text, location where) {
   return step{step::op::message, 0, text, 0, where};
 }
@@ -751,6 +752,17 @@ std::vector<scenario> all_scenarios() {
     all.push_back(s);
   }
   {
+    // Escape leaves the focus in the edit; the dialog's end takes it away, which is no edit of the
+    // user's: nothing is checked, shown or written.
+    scenario s = make("escape_with_invalid_value_in_focus_shows_and_writes_nothing", variant::xen);
+    s.also_x86 = true;
+    s.environment = xen_cpu();
+    s.before = cat<reg_item>({windows_10(), typical_bus()});
+    s.steps = {type_in(IDC_MAX_DISKS, L"abc"), escape(IDC_MAX_DISKS)};
+    s.reboot = false;
+    all.push_back(s);
+  }
+  {
     // Default puts back Ballooning and the loaded Instance IDs even where the user cleared them,
     // and keeps unknown bits: with everything else at its default nothing differs.
     scenario s = make("default_rechecks_cleared_boxes_nothing_differs", variant::xen);
@@ -1277,25 +1289,30 @@ std::vector<scenario> all_scenarios() {
     all.push_back(s);
   }
   // The board name is read into 16 bytes: 8 characters without a terminator fill them and may
-  // match; 9 do not fit and the read fails.
+  // match; 9 do not fit and the read fails. The buffer is zero-filled, so an odd last byte is a
+  // character with the zero above it: "X\0e\0n" is "Xen".
   struct board_row {
     const char* name;
     const wchar_t* manufacturer;
+    std::size_t cut;  // bytes dropped from the end of the data
     variant shown;
     location where;
   };
   const board_row board_rows[] = {
-      {"hypervisor_hyperv_front_unterminated_board_of_16_bytes", L"QEMUQEMU", variant::kvm,
+      {"hypervisor_hyperv_front_unterminated_board_of_16_bytes", L"QEMUQEMU", 0, variant::kvm,
        E2E_HERE_DEFAULT},
-      {"hypervisor_hyperv_front_unterminated_board_of_18_bytes", L"QEMUQEMUQ", variant::basic,
+      {"hypervisor_hyperv_front_unterminated_board_of_18_bytes", L"QEMUQEMUQ", 0, variant::basic,
        E2E_HERE_DEFAULT},
+      {"hypervisor_hyperv_front_board_xen_of_5_bytes", L"Xen", 1, variant::xen, E2E_HERE_DEFAULT},
+      {"hypervisor_hyperv_front_board_qemu_of_7_bytes", L"QEMU", 1, variant::kvm, E2E_HERE_DEFAULT},
   };
   for (const board_row& row : board_rows) {
     scenario s = make(row.name, row.shown, row.where);
     s.environment = cpu(L"Microsoft Hv", L"NoHypervisor");
-    s.before = cat<reg_item>({windows_10(row.where),
-                              {unterminated_string_value(kBiosKey, L"SystemManufacturer",
-                                                         row.manufacturer, row.where)}});
+    reg_item board =
+        unterminated_string_value(kBiosKey, L"SystemManufacturer", row.manufacturer, row.where);
+    board.data.resize(board.data.size() - row.cut);
+    s.before = cat<reg_item>({windows_10(row.where), {board}});
     s.steps = {click(IDOK, row.where)};
     s.reboot = false;
     all.push_back(s);

@@ -23,6 +23,7 @@ struct step {
     type_in,      // focus `id` and set `text`, leaving the focus there
     leave,        // focus `id` and move on without typing
     click,        // BM_CLICK on `id` of the settings dialog
+    escape,       // Escape pressed in `id`, which has the focus (through the dialog's own loop)
     message,      // the next message box shows `text`; it is dismissed with OK
     checked,      // `id` is checked (number 1) or not (0)
     enabled,      // `id` is enabled (number 1) or disabled (0)
@@ -43,6 +44,7 @@ step enter(int id, const std::wstring& text, location where = E2E_HERE_DEFAULT);
 step type_in(int id, const std::wstring& text, location where = E2E_HERE_DEFAULT);
 step leave(int id, location where = E2E_HERE_DEFAULT);
 step click(int id, location where = E2E_HERE_DEFAULT);
+step escape(int id, location where = E2E_HERE_DEFAULT);
 step message(const std::wstring& text, location where = E2E_HERE_DEFAULT);
 step checked(int id, bool is_checked, location where = E2E_HERE_DEFAULT);
 step enabled(int id, bool is_enabled, location where = E2E_HERE_DEFAULT);

@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
-#include "platform/rc_script.h"
 #include "tests/e2e/checks.h"
+#include "tests/standin/rc_script.h"
 
 namespace e2e {
 

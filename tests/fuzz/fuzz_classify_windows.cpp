@@ -23,9 +23,9 @@
 
 #include "core/app_state.h"
 #include "platform/platform.h"
-#include "platform/standin.h"
 #include "probes/windows_version.h"
 #include "tests/fuzz/whole_units.h"
+#include "tests/standin/standin.h"
 
 namespace {
 

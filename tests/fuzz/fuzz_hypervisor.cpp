@@ -19,9 +19,9 @@
 
 #include "core/app_state.h"
 #include "platform/platform.h"
-#include "platform/standin.h"
 #include "probes/hypervisor.h"
 #include "tests/fuzz/whole_units.h"
+#include "tests/standin/standin.h"
 
 namespace {
 
@@ -74,19 +74,26 @@ u32 kind_of_text(const std::u16string& s) {
   return 0;
 }
 
+// The text as it lies in the zero-filled 16-byte buffer: an odd last byte forms a unit with the
+// zero above it.
+std::u16string buffer_text(bytes data) {
+  if (data.size() % 2 != 0) data.push_back(0);
+  return whole_units_text(data);
+}
+
 // The firmware's answers: 0 for any failure, a value longer than 16 bytes included; else by the
-// case-sensitive searches. Allowed besides: a value of exactly 16 bytes without a NUL has no
-// terminator in the buffer and may never match; a value of another type than REG_SZ may be
-// refused; an odd last byte may or may not count as a unit.
+// case-sensitive searches in the buffer. Allowed besides: a value of exactly 16 bytes without a
+// NUL has no terminator in the buffer and may never match; a value of another type than REG_SZ
+// may be refused.
 std::set<u32> firmware_answers(const firmware& f) {
   if (!f.key || !f.value || f.write_denied || f.open_fails || f.read_fails ||
       f.data.size() > kManufacturerBytes) {
     return {0};
   }
-  std::set<u32> answers = {kind_of_text(whole_units_text(f.data))};
+  const std::u16string text = buffer_text(f.data);
+  std::set<u32> answers = {kind_of_text(text)};
   if (f.type != platform::reg_sz) answers.insert(0);
-  if (f.data.size() == kManufacturerBytes && whole_units_text(f.data).size() == 8)
-    answers.insert(0);
+  if (f.data.size() == kManufacturerBytes && text.size() == 8) answers.insert(0);
   return answers;
 }
 

@@ -31,9 +31,9 @@
 
 #include "core/app_state.h"
 #include "platform/platform.h"
-#include "platform/standin.h"
 #include "store/boot_driver.h"
 #include "tests/fuzz/whole_units.h"
+#include "tests/standin/standin.h"
 
 namespace {
 

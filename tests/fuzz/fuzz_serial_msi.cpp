@@ -30,8 +30,8 @@
 
 #include "core/app_state.h"
 #include "platform/platform.h"
-#include "platform/standin.h"
 #include "store/serial_msi.h"
+#include "tests/standin/standin.h"
 
 namespace {
 

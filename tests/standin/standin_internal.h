@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/standin.h"
+#include "tests/standin/standin.h"
 
 namespace standin::internal {
 

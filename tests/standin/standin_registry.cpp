@@ -3,7 +3,7 @@
 #include <map>
 #include <memory>
 
-#include "platform/standin_internal.h"
+#include "tests/standin/standin_internal.h"
 
 namespace standin {
 

@@ -2,8 +2,8 @@
 #include <cstring>
 #include <map>
 
-#include "platform/rc_script.h"
-#include "platform/standin_internal.h"
+#include "tests/standin/rc_script.h"
+#include "tests/standin/standin_internal.h"
 
 namespace standin {
 

@@ -2,8 +2,8 @@
 #include <cstring>
 #include <deque>
 
-#include "platform/rc_script.h"
-#include "platform/standin_internal.h"
+#include "tests/standin/rc_script.h"
+#include "tests/standin/standin_internal.h"
 
 namespace standin {
 
@@ -326,6 +326,7 @@ std::intptr_t dialog_box_param(module_handle module, const char16_t* template_na
   for (window_handle h : d.control_handles) {
     if (focus == h) move_focus(nullptr);
   }
+  if (focus == self) focus = nullptr;
   d.state.destroyed = true;
   return result;
 }
@@ -335,6 +336,11 @@ bool end_dialog(window_handle dialog_window, std::intptr_t result) {
   if (d == nullptr || d->state.destroyed) return false;
   d->state.ended = true;
   d->state.result = result;
+  // As EndDialog does: the focus moves from a control of the dialog to the dialog itself before
+  // this returns, so an edit that had it tells the dialog it lost it.
+  for (window_handle h : d->control_handles) {
+    if (focus == h) move_focus(dialog_window);
+  }
   return true;
 }
 

@@ -1,5 +1,5 @@
 // Parser for the part of the resource-script language that resources/vivediz.rc is written in.
-#include "platform/rc_script.h"
+#include "tests/standin/rc_script.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Stand-in: faults, the event timeline, text helpers and reset.
 #include <algorithm>
 
-#include "platform/standin_internal.h"
+#include "tests/standin/standin_internal.h"
 
 namespace standin {
 
