@@ -68,9 +68,8 @@ failed = [name for name, t in ran if t.get("failures")]
 skipped = [name for name, t in ran if t.get("result") == "SKIPPED" and not t.get("failures")]
 for name in failed:
     print("FAILED " + name)
-if skipped:
-    print(f"{len(skipped)} skipped (not counted as passed)")
-print(f"{len(ran) - len(failed) - len(skipped)} passed, {len(failed)} failed")
+summary = f"{len(ran) - len(failed) - len(skipped)} passed, {len(failed)} failed"
+print(summary + (f", {len(skipped)} skipped" if skipped else ""))
 EOF
   return "$status"
 }
