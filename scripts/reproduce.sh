@@ -3,11 +3,22 @@
 # programs and of the release zip with the ones made here. Equal sums show that the files here
 # are exactly what this commit builds, wherever and whenever it is built.
 # Prints one line per file and "N passed, N failed"; exits 1 on any difference.
+# --skip-if-changed (the test command): with uncommitted changes the files here are not the
+# commit's, so nothing is compared, and the output says so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-commit=$(git rev-parse HEAD)
+# skip REASON: with --skip-if-changed a skip compares nothing and says so; otherwise it fails.
+skip() {
+  echo "reproduce: SKIPPED, not compared: $1"
+  echo "0 passed, 0 failed"
+  [ "${option:-}" = --skip-if-changed ] && exit 0
+  exit 1
+}
+option=${1:-}
+commit=$(git rev-parse --verify -q HEAD 2>/dev/null) || skip "this folder is not a git checkout"
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+  [ "$option" = --skip-if-changed ] && skip "this folder has uncommitted changes"
   echo "reproduce: this folder has uncommitted changes; its files are compared with the commit's" >&2
 fi
 bash scripts/build.sh windows
