@@ -21,6 +21,8 @@ set(program_link_flags -static -municode -mwindows -s -Wl,--gc-sections
 set(program_libraries setupapi advapi32 user32 kernel32)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR}/resources")
 
+include(${CMAKE_SOURCE_DIR}/cmake/reproducible.cmake)
+
 set(win32_sources
   ${CMAKE_SOURCE_DIR}/platform/win32_entry.cpp
   ${CMAKE_SOURCE_DIR}/platform/win32_registry.cpp
@@ -42,6 +44,7 @@ endfunction()
 
 vivediz_program(vivediz ${CMAKE_SOURCE_DIR}/dist/${dist_arch}
   ${CMAKE_SOURCE_DIR}/platform/win32_cpu.cpp)
+vivediz_reproducible(vivediz)
 
 # The test build: identical but for the answers the environment may give
 # (see tests/e2e/e2e_cpu.cpp).

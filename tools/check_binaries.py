@@ -8,6 +8,8 @@ import os
 import struct
 import sys
 
+import reproducibility
+
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "setupapi.dll", "msvcrt.dll"}
 # Oldest Windows each architecture must run on: Windows 2000 (x86), XP x64 / Server 2003 (x64).
 FLOORS = {"x86": (5, 0), "x64": (5, 2)}
@@ -185,6 +187,7 @@ def check(arch, path, floor_table, report):
         present = text.encode("ascii") in data or text.encode("utf-16-le") in data
         report(arch, "no test-only string %s" % text, not present)
     report(arch, "size %d bytes (budget 131072)" % len(data), len(data) <= 131072)
+    reproducibility.check(arch, data, report)
 
 
 def main():

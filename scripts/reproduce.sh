@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Rebuilds the checked-out commit in a fresh temporary folder and compares the SHA-256 sums of both
+# programs and of the release zip with the ones made here. Equal sums show that the files here
+# are exactly what this commit builds, wherever and whenever it is built.
+# Prints one line per file and "N passed, N failed"; exits 1 on any difference.
+# --skip-if-changed (the test command): with uncommitted changes the files here are not the
+# commit's, so nothing is compared, and the output says so.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# skip REASON: with --skip-if-changed a skip compares nothing and says so; otherwise it fails.
+skip() {
+  echo "reproduce: SKIPPED, not compared: $1"
+  echo "0 passed, 0 failed, 1 skipped"
+  [ "${option:-}" = --skip-if-changed ] && exit 0
+  exit 1
+}
+option=${1:-}
+commit=$(git rev-parse --verify -q HEAD 2>/dev/null) || skip "this folder is not a git checkout"
+if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+  [ "$option" = --skip-if-changed ] && skip "this folder has uncommitted changes"
+  echo "reproduce: this folder has uncommitted changes; its files are compared with the commit's" >&2
+fi
+bash scripts/build.sh windows
+python3 scripts/release.py >/dev/null
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+git clone -q --no-checkout . "$tmp/src"
+git -C "$tmp/src" checkout -q "$commit"
+echo "reproduce: building $commit in $tmp/src"
+(
+  cd "$tmp/src"
+  for preset in win-x64 win-x86; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target vivediz -- --no-print-directory -s >/dev/null
+  done
+  python3 scripts/release.py >/dev/null
+)
+
+passed=0
+failed=0
+version_zip=$(cd out/release && ls vivediz-*.zip)
+for file in dist/x64/vivediz.exe dist/x86/vivediz.exe "out/release/$version_zip"; do
+  here=$(sha256sum "$file" | cut -d' ' -f1)
+  there=$(sha256sum "$tmp/src/$file" | cut -d' ' -f1)
+  if [ "$here" = "$there" ]; then
+    echo "ok   $file $here"
+    passed=$((passed + 1))
+  else
+    echo "FAIL $file here $here, fresh clone $there"
+    failed=$((failed + 1))
+  fi
+done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
