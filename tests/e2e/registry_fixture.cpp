@@ -266,7 +266,12 @@ bool apply(const reg_item& item) {
     ok_at(item.where, key != nullptr, "cannot create key %s (%s)", narrow(item.path).c_str(),
           view_name(view));
     if (key == nullptr) return false;
-    const LONG error = RegSetValueExW(key, item.name.c_str(), 0, item.type, item.data.data(),
+    // For a string whose last unit is not 0 but the unit after the given bytes is, the system
+    // stores that terminator too (as Windows does): non-zero guard bytes after the data keep an
+    // unterminated string exactly as given, whatever memory follows the item's own bytes.
+    std::vector<BYTE> guarded = item.data;
+    guarded.insert(guarded.end(), 3, 0xFF);
+    const LONG error = RegSetValueExW(key, item.name.c_str(), 0, item.type, guarded.data(),
                                       static_cast<DWORD>(item.data.size()));
     RegCloseKey(key);
     ok_at(item.where, error == ERROR_SUCCESS, "cannot set %s \"%s\": error %ld",
