@@ -5,9 +5,11 @@ enable_language(RC)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(dist_arch x64)
   set(os_floor 5,2)
+  set(load_config_symbol _load_config_used)
 else()
   set(dist_arch x86)
   set(os_floor 5,0)
+  set(load_config_symbol __load_config_used)  # C names carry an underscore on x86
 endif()
 string(REPLACE "," ";" os_floor_parts ${os_floor})
 list(GET os_floor_parts 0 os_major)
@@ -25,6 +27,7 @@ include(${CMAKE_SOURCE_DIR}/cmake/reproducible.cmake)
 
 set(win32_sources
   ${CMAKE_SOURCE_DIR}/platform/win32_entry.cpp
+  ${CMAKE_SOURCE_DIR}/platform/win32_load_config.cpp
   ${CMAKE_SOURCE_DIR}/platform/win32_registry.cpp
   ${CMAKE_SOURCE_DIR}/platform/win32_setup.cpp
   ${CMAKE_SOURCE_DIR}/platform/win32_ui.cpp)
@@ -40,6 +43,14 @@ function(vivediz_program target output_dir)
   target_link_libraries(${target} PRIVATE ${program_libraries})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME vivediz
     RUNTIME_OUTPUT_DIRECTORY ${output_dir})
+  # The load configuration (win32_load_config.cpp): kept by the linker's garbage collection, found
+  # in the link map and entered in the PE header after the link, which ld 2.40 does not do.
+  set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+  target_link_options(${target} PRIVATE -Wl,--require-defined=${load_config_symbol}
+    -Wl,-Map=${map})
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/set_load_config.py $<TARGET_FILE:${target}> ${map}
+    VERBATIM)
 endfunction()
 
 vivediz_program(vivediz ${CMAKE_SOURCE_DIR}/dist/${dist_arch}

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Checks the shipped programs themselves: PE header, imports, resources, version, no test strings.
+"""Checks the shipped programs themselves: PE header, imports, load configuration, resources,
+version, no test strings.
 
 Usage: check_binaries.py [dist-dir]   (default: dist)
 Prints one line per check and "N passed, N failed" at the end; exits 1 on any failure.
@@ -16,6 +17,9 @@ FLOORS = {"x86": (5, 0), "x64": (5, 2)}
 EXPECTED_VERSION = {"FileVersion": "1.0.1.6", "ProductVersion": "2.5.4", "InternalName": "vivediz.exe"}
 TEST_ONLY_STRINGS = ["VIVEDIZ_TEST_CPUID_40000000", "VIVEDIZ_TEST_CPUID_40000100", "VIVEDIZ_TEST_ADMIN"]
 RT_DIALOG, RT_STRING, RT_VERSION, RT_MANIFEST = 5, 6, 16, 24
+LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+# Looked up at run time, never imported: they are newer than the floors.
+LOOKED_UP = {("kernel32.dll", "SetDefaultDllDirectories"), ("kernel32.dll", "SetDllDirectoryW")}
 DIALOG_NAMES = {"ORVANE_DLG_TEMPLATE", "ORVANE_DLG_KVM_TEMPLATE", "ORVANE_DLG_BASIC_TEMPLATE",
                 "TARN_VIVEDIZ_DLG_TEMPLATE"}
 
@@ -32,8 +36,12 @@ class PE:
         self.os_version = struct.unpack_from("<HH", data, opt + 40)
         self.subsystem_version = struct.unpack_from("<HH", data, opt + 48)
         self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
-        directories = opt + (96 if self.magic == 0x10B else 112)
-        self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
+        self.image_base = struct.unpack_from("<I" if self.magic == 0x10B else "<Q", data,
+                                             opt + (28 if self.magic == 0x10B else 24))[0]
+        self.checksum_at = opt + 64
+        self.directory_table = opt + (96 if self.magic == 0x10B else 112)
+        self.directories = [struct.unpack_from("<II", data, self.directory_table + 8 * i)
+                            for i in range(16)]
         table = opt + optional_size
         self.sections = []
         for i in range(sections):
@@ -45,6 +53,21 @@ class PE:
             if va <= rva < va + size:
                 return raw + rva - va
         raise ValueError("rva %#x outside every section" % rva)
+
+    def load_config(self):
+        """(header entry size, table's Size, DependentLoadFlags, SEHandlerTable, SEHandlerCount)
+        or None; a field that the table's Size does not cover reads as None."""
+        rva, entry_size = self.directories[10]
+        if rva == 0:
+            return None
+        at = self.offset(rva)
+        size = struct.unpack_from("<I", self.data, at)[0]
+        x86 = self.magic == 0x10B
+        field = lambda offset, fmt: (struct.unpack_from(fmt, self.data, at + offset)[0]
+                                     if offset + struct.calcsize(fmt) <= size else None)
+        return (entry_size, size, field(0x36 if x86 else 0x4E, "<H"),
+                field(0x40 if x86 else 0x60, "<I" if x86 else "<Q"),
+                field(0x44 if x86 else 0x68, "<I" if x86 else "<Q"))
 
     def cstring(self, rva):
         start = self.offset(rva)
@@ -165,6 +188,24 @@ def check(arch, path, floor_table, report):
     too_new = [f"{d}!{f} ({floor_table[(d.lower(), f)][0]}.{floor_table[(d.lower(), f)][1]})"
                for d, f in imports if (d.lower(), f) in floor_table and floor_table[(d.lower(), f)] > limit]
     report(arch, "no imported function newer than %d.%d" % limit, not too_new, ", ".join(too_new))
+    looked_up = [f"{d}!{f}" for d, f in imports if (d.lower(), f) in LOOKED_UP]
+    report(arch, "library search functions looked up, not imported", not looked_up,
+           ", ".join(looked_up))
+
+    config = pe.load_config()
+    report(arch, "load configuration present", config is not None)
+    if config is not None:
+        entry_size, size, flags, handler_table, handler_count = config
+        # The table as the floor's own loader defines it; the x86 header entry says 64 bytes, as
+        # Windows XP and earlier require, the x64 one the table's size.
+        wanted = (64, 0x48) if arch == "x86" else (0x70, 0x70)
+        report(arch, "load configuration sizes %d (header) and %d (table)" % wanted,
+               (entry_size, size) == wanted, "got %d and %d" % (entry_size, size))
+        report(arch, "DependentLoadFlags LOAD_LIBRARY_SEARCH_SYSTEM32",
+               flags == LOAD_LIBRARY_SEARCH_SYSTEM32, str(flags))
+        # A SafeSEH table, if one is declared, would refuse every handler not listed in it.
+        report(arch, "no SafeSEH table declared", not handler_table and not handler_count,
+               "table %s, count %s" % (handler_table, handler_count))
 
     resources = pe.resources()
     report(arch, "no RT_MANIFEST resource", RT_MANIFEST not in resources)

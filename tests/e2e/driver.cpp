@@ -19,6 +19,7 @@
 
 #include "resource.h"
 #include "tests/e2e/checks.h"
+#include "tests/e2e/planting.h"
 #include "tests/e2e/registry_fixture.h"
 #include "tests/e2e/remote_ui.h"
 #include "tests/e2e/scenarios.h"
@@ -471,9 +472,19 @@ bool run_scenario(const options& o, const rc::script& script, const scenario& s,
   std::vector<environment_variable> environment = s.environment;
   environment.push_back({L"WINEDEBUG", kProgramDebugChannels});
 
+  planted_folder planted;
+  std::wstring executable = program_path(o, arch, s.program);
+  if (!s.planted.empty()) {
+    const std::wstring a(arch.begin(), arch.end());
+    const bool planted_ok = plant(executable, o.root + L"\\build\\e2e\\" + a + L"\\planted",
+                                  s.planted, L"vivediz-planted-" + a, &planted);
+    ok_at(s.where, planted_ok, "planting beside a copy of %s: expected it done, got a failed copy",
+          narrow(executable).c_str());
+    prepared = planted_ok && prepared;
+    executable = planted.program;
+  }
   program_process program;
   DWORD error = 0;
-  const std::wstring executable = program_path(o, arch, s.program);
   const bool started = prepared && program.start(executable, environment, &error);
   ok_at(s.where, started, "start %s: expected it to start, got error %lu",
         narrow(executable).c_str(), error);
@@ -534,6 +545,10 @@ bool run_scenario(const options& o, const rc::script& script, const scenario& s,
     program.kill();
   } else {
     ok_at(s.where, program.exit_code() == 0, "exit code: expected 0, got %lu", program.exit_code());
+  }
+  for (const std::wstring& library : loaded_libraries(planted)) {
+    ok_at(s.where, false, "%s beside the program: expected it not to load, got it loaded",
+          narrow(library).c_str());
   }
 
   if (o.stderr_file.empty()) {

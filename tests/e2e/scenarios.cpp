@@ -1333,6 +1333,17 @@ std::vector<scenario> all_scenarios() {
     s.reboot = false;
     all.push_back(s);
   }
+  {
+    // The theming library, which the window manager loads when the first window is created,
+    // planted beside a copy of the shipped program: it must come from the system folder only.
+    scenario s = make("shipped_program_loads_no_planted_library", variant::from_processor);
+    s.also_x86 = true;
+    s.program = build::shipped;
+    s.planted = {L"uxtheme.dll"};
+    s.before = cat<reg_item>({windows_10(), typical_bus(), tcp(kTcpStored)});
+    s.steps = {click(IDCANCEL)};
+    all.push_back(s);
+  }
   return all;
 }
 

@@ -66,6 +66,9 @@ struct scenario {
   std::vector<step> steps;
   std::vector<reg_item> after;  // what changed; everything else in `before` must be as it was
   bool reboot;                  // whether the system's reboot prompt must have been offered
+  // Test libraries (planted_library.cpp) set beside a copy of the program under these system
+  // libraries' names, with Wine told to search the program's folder first: none may load.
+  std::vector<std::wstring> planted;
 };
 
 std::vector<scenario> all_scenarios();
