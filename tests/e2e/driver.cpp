@@ -80,16 +80,58 @@ std::string signature(unsigned leaf) {
   return std::string(text, 12);
 }
 
-// The variant the real processor asks for: the signatures of leaf 0x40000000, or behind a Hyper-V
+// The signatures of leaves 0x40000000 and 0x40000100 (12 bytes each) that the programs of `arch`
+// see. The x64 ones run on this processor as the driver does; the x86 ones may run under
+// emulation, whose processor is another, so a probe of that architecture reports theirs.
+bool processor_signatures(const options& o, const std::string& arch, std::string* signatures) {
+  if (arch == "x64") {
+    *signatures = signature(0x40000000) + signature(0x40000100);
+    return true;
+  }
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE read_end = nullptr, write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return false;
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = write_end;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process = {};
+  std::wstring command = L"\"" + o.root + L"\\build\\win-" +
+                         std::wstring(arch.begin(), arch.end()) + L"\\cpuid_probe.exe\"";
+  const bool started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process) != FALSE;
+  CloseHandle(write_end);
+  std::string hex;
+  if (started) {
+    char buffer[128];
+    DWORD got = 0;
+    while (hex.size() < 4096 && ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0)
+      hex.append(buffer, got);
+    WaitForSingleObject(process.hProcess, scaled_ms(10000));
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  CloseHandle(read_end);
+  if (hex.size() < 48) return false;
+  signatures->clear();
+  for (std::size_t i = 0; i < 48; i += 2) {
+    signatures->push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return true;
+}
+
+// The variant the processor asks for: the signatures of leaf 0x40000000, or behind a Hyper-V
 // compatible front those of 0x40000100 (the baseline's board name decides nothing).
-variant processor_variant() {
-  std::string first = signature(0x40000000);
+variant processor_variant(const std::string& signatures) {
+  const std::string first = signatures.substr(0, 12);
   if (first == std::string("XenVMMXenVMM") || first == std::string("FenlowShimHv")) {
     return variant::xen;
   }
   if (first.compare(0, 10, std::string("KVMKVMKVM\0", 10)) == 0) return variant::kvm;
   if (first == "Microsoft Hv") {
-    std::string behind = signature(0x40000100);
+    const std::string behind = signatures.substr(12, 12);
     if (behind == "XenVMMXenVMM") return variant::xen;
     if (behind.compare(0, 10, std::string("KVMKVMKVM\0", 10)) == 0) return variant::kvm;
   }
@@ -467,7 +509,15 @@ bool run_scenario(const options& o, const rc::script& script, const scenario& s,
   bool prepared = true;
   for (const reg_item& item : s.before) prepared = apply(item) && prepared;
 
-  const variant shown = s.shown == variant::from_processor ? processor_variant() : s.shown;
+  variant shown = s.shown;
+  if (shown == variant::from_processor) {
+    std::string signatures;
+    const bool known = processor_signatures(o, arch, &signatures);
+    ok_at(s.where, known, "processor of the %s programs: expected the probe's signatures, got none",
+          arch.c_str());
+    if (!known) return end_scenario();
+    shown = processor_variant(signatures);
+  }
   const long long stderr_offset = o.stderr_file.empty() ? 0 : file_size(o.stderr_file);
   std::vector<environment_variable> environment = s.environment;
   environment.push_back({L"WINEDEBUG", kProgramDebugChannels});
