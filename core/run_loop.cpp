@@ -6,10 +6,7 @@
 
 namespace run_loop {
 
-void post_settings_quit() {
-  app::state().settings_dialog_ended = true;
-  platform::post_quit_message(0);
-}
+void post_settings_quit() { platform::post_quit_message(0); }
 
 int run_until_quit() {
   int exit_code = 0;

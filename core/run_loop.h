@@ -6,7 +6,8 @@
 
 namespace run_loop {
 
-// Called by the settings dialog as it ends: marks it ended and posts the quit request (code 0).
+// Called by the settings dialog as it ends, after marking itself ended (settings_dialog_ended):
+// posts the quit request (code 0).
 void post_settings_quit();
 // Start-up's run loop: dispatches messages until the quit request arrives; returns its code.
 int run_until_quit();

@@ -24,8 +24,8 @@ exit 126
 EOF
 chmod 755 "$refuse"
 
-magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+# The i386 format as the emulated run registers it (i386_magic, i386_mask).
+source "$(dirname "$0")/x86_emulation.sh"
 unshare --user --map-root-user --mount --fork bash -c '
   set -e
   mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
@@ -36,4 +36,4 @@ unshare --user --map-root-user --mount --fork bash -c '
   fi
   shift 3
   exec "$@"
-' without_32bit "$magic" "$mask" "$refuse" "$@"
+' without_32bit "$i386_magic" "$i386_mask" "$refuse" "$@"

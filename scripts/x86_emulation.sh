@@ -11,6 +11,8 @@ binfmt_dir=/proc/sys/fs/binfmt_misc
 qemu_i386=/usr/bin/qemu-i386-static
 emulation_mounted=0
 emulation_registered=""
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 
 # The i386 ELF header (executables and shared objects), as qemu's own binfmt list has it; "F"
 # opens the interpreter now, so that it also serves inside other mount namespaces.
@@ -33,8 +35,6 @@ registered_i386_format() {
 
 # False, with the reason, when emulation cannot be set up here.
 x86_emulation_start() {
-  local sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
   if [ ! -x "$qemu_i386" ]; then
     echo "emulate: installing qemu-user-static" >&2
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
@@ -73,8 +73,6 @@ x86_emulation_start() {
 }
 
 x86_emulation_stop() {
-  local sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
   if [ -n "$emulation_registered" ] && [ -e "$binfmt_dir/$emulation_registered" ]; then
     echo -1 | "${sudo_cmd[@]}" tee "$binfmt_dir/$emulation_registered" >/dev/null || true
     echo "emulate: unregistered $emulation_registered" >&2

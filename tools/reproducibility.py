@@ -16,7 +16,8 @@ def expected_time():
 
 def pe_checksum(data, checksum_at):
     """The PE image checksum: 16-bit one's-complement sum with the field itself left out, plus the
-    file's length."""
+    file's length. Written apart from set_load_config.py's, which stores the field, so that this
+    check does not take the writer's word for it."""
     total = 0
     padded = data + b"\0" * (len(data) & 1)
     for i in range(0, len(padded), 2):
