@@ -91,16 +91,19 @@ u32 write_serial_msi(u32 value) {
   if (error != error_success) return error;
   unsigned char data[4];
   dword_to_bytes(value, data);
-  u32 remembered = error_success;
+  // The first refusal is kept: a later instance that accepts the value must not hide that an
+  // earlier one still uses the old interrupt mode.
+  u32 first_failure = error_success;
   char16_t name[name_units];
   for (u32 index = 0; instance_name(device_key, index, name); ++index) {
     key_handle msi_key = nullptr;
     if (open_msi_key(device_key, name, &msi_key) != error_success) continue;  // no MSI key: skip
-    remembered = reg_set_value(msi_key, msi_value, reg_dword, data, sizeof data);
+    const u32 set_error = reg_set_value(msi_key, msi_value, reg_dword, data, sizeof data);
     reg_close_key(msi_key);
+    if (first_failure == error_success) first_failure = set_error;
   }
   reg_close_key(device_key);
-  return remembered;
+  return first_failure;
 }
 
 }  // namespace store

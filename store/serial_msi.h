@@ -10,7 +10,8 @@ platform::u32 open_serial_device_key(platform::key_handle* out);
 // From the first instance that has an MSI key. Succeeds without setting *value when the device
 // key has no instances.
 platform::u32 read_serial_msi(platform::u32* value);
-// To every instance that has an MSI key; returns the last set's result, 0 when none had one.
+// To every instance that has an MSI key; returns the first refused set's error, 0 when every set
+// succeeded or none had one.
 platform::u32 write_serial_msi(platform::u32 value);
 
 }  // namespace store

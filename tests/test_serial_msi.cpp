@@ -329,14 +329,14 @@ TEST_F(SerialMsiTest, OpenSerialDeviceKeyGivesReadableDeviceKey) {
 struct set_failure_case {
   const char* name;
   int skip;           // set calls let through before the failing one
-  u32 expected;       // the last set's result
+  u32 expected;       // any refused set fails the write
   u32 first, second;  // stored afterwards
 };
 
 class SerialMsiSetFailureTest : public SerialMsiTest,
                                 public ::testing::WithParamInterface<set_failure_case> {};
 
-TEST_P(SerialMsiSetFailureTest, LastSetResultReturnedAndEveryInstanceTried) {
+TEST_P(SerialMsiSetFailureTest, RefusedSetReportedAndEveryInstanceTried) {
   const set_failure_case& c = GetParam();
   add_instance(kDevice, kFirst, 0);
   add_instance(kDevice, kSecond, 0);
@@ -347,7 +347,7 @@ TEST_P(SerialMsiSetFailureTest, LastSetResultReturnedAndEveryInstanceTried) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, SerialMsiSetFailureTest,
-                         ::testing::Values(set_failure_case{"FirstFails", 0, 0, 0, 1},
+                         ::testing::Values(set_failure_case{"FirstFails", 0, kAccessDenied, 0, 1},
                                            set_failure_case{"LastFails", 1, kAccessDenied, 1, 0}),
                          [](const ::testing::TestParamInfo<set_failure_case>& info) {
                            return std::string(info.param.name);

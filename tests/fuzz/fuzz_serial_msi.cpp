@@ -298,11 +298,10 @@ expected_write reference_write(const model& m, faults& f, u32 value) {
     if (f.set_fails && f.set_times != 0 && ends_with_ignore_case(subject, f.set_match)) {
       if (f.set_times > 0) --f.set_times;
       if (f.set_error != 0) {
-        w.result = f.set_error;
+        if (w.result == 0) w.result = f.set_error;  // the first refusal is reported
         continue;
       }
     }
-    w.result = 0;
     w.msi_keys_set.push_back(msi_path);
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%X", value);
