@@ -833,6 +833,22 @@ TEST_F(SettingsDialogTest, BoxesAndButtonsReachTheRegistryOnOk) {
        {checked({IDC_INSTANCE_IDS, IDC_BALLOONING}), unchecked({IDC_ONE_CONTROLLER})},
        {bus_written("orvane_flags", 0x5)},
        true},
+      {"Default checks again the stored Instance IDs that the user unchecked",
+       {variant::xen, kWindows10, {bus(u"orvane_flags", 0x5)}},
+       [](window_handle d) {
+         click(d, IDC_INSTANCE_IDS);
+         click(d, IDC_DEFAULTS);
+       },
+       {checked({IDC_INSTANCE_IDS, IDC_BALLOONING})},
+       {},
+       false},
+      {"windows xp, stored Boot PV SCSI: Default neither clears it nor frees the Disk group",
+       {variant::xen, kWindowsXp64, {bus(u"use_pv_drivers", 0x2001)}},
+       [](window_handle d) { click(d, IDC_DEFAULTS); },
+       {checked({IDC_BOOT_PV_SCSI, IDC_DISK_ALL}), disabled({IDC_BOOT_PV_SCSI}),
+        disabled(kDiskControls)},
+       {bus_written("use_pv_drivers", 0x2003)},
+       true},
       {"Default after edits on an untouched machine leaves nothing to write",
        {variant::xen, kWindows10, {}},
        [](window_handle d) {
