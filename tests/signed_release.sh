@@ -104,7 +104,7 @@ refused() {  # refused WORDS VARIABLE=VALUE...: one line naming WORDS, exit 1, n
 run_counted() {
   local what=$1 status=0 line
   shift
-  echo "== $what"
+  echo "-- $what"
   "$@" >"$tmp/counted" 2>&1 || status=$?
   grep -v "^ok " "$tmp/counted" | sed 's/^/    /' || true
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$tmp/counted" | tail -n 1)
