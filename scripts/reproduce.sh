@@ -12,6 +12,8 @@
 # recorded package versions that differ from this machine's. The commit must be in this repository.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The releases compared here are unsigned, whatever the caller's environment says.
+unset SIGN_PKCS12 SIGN_CERTS SIGN_KEY SIGN_PASSWORD_FILE SIGN_TIMESTAMP_URL
 
 # skip REASON: with --skip-if-changed a skip compares nothing and says so; otherwise it fails.
 skip() {

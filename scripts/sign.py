@@ -15,6 +15,7 @@ never stands on a command line where ps shows it.
 """
 import datetime
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -76,6 +77,8 @@ def certificate(given):
                 raise SigningError("SIGN_PKCS12 %s: wrong password (SIGN_PASSWORD_FILE %s)"
                                    % (path, given.get("SIGN_PASSWORD_FILE", "not given")))
             raise SigningError("SIGN_PKCS12 %s: not a PKCS#12 file openssl can read" % path)
+        if b"BEGIN CERTIFICATE" not in result.stdout:
+            raise SigningError("SIGN_PKCS12 %s holds no certificate marked as its key's" % path)
         return result.stdout
     cert = openssl(["x509", "-in", given["SIGN_CERTS"]],
                    "SIGN_CERTS %s: no certificate openssl can read" % given["SIGN_CERTS"])
@@ -129,13 +132,15 @@ def check_certificate(cert):
 def osslsigncode(arguments, what):
     result = subprocess.run(["osslsigncode"] + arguments, capture_output=True, text=True)
     if result.returncode != 0:
-        said = [line.strip() for line in (result.stderr + result.stdout).splitlines()
-                if line.strip() and line.strip() != "Failed"]
-        raise SigningError("%s: %s" % (what, said[-1] if said else "osslsigncode failed"))
+        # Its own first complaint names the cause; OpenSSL's error stack after it does not.
+        said = [line.strip() for line in result.stderr.splitlines()
+                if line.strip() and not re.match(r"[0-9A-F]+:error:", line)]
+        raise SigningError("%s: %s" % (what, said[0] if said else "osslsigncode failed"))
 
 
 def sign_one(given, description, unsigned, folder, name):
-    source, signed, stripped = (os.path.join(folder, name + suffix)
+    stem = name.replace("/", "-")
+    source, signed, stripped = (os.path.join(folder, stem + suffix)
                                 for suffix in (".exe", ".signed.exe", ".stripped.exe"))
     with open(source, "wb") as f:
         f.write(unsigned)
@@ -167,8 +172,7 @@ def sign(files, programs, description, environ):
     signed = {}
     with tempfile.TemporaryDirectory(prefix="vivediz-sign.") as folder:
         for program in programs:
-            signed[program] = sign_one(given, description, files[program], folder,
-                                       program.replace("/", "-"))
+            signed[program] = sign_one(given, description, files[program], folder, program)
     if "SIGN_TIMESTAMP_URL" in given:
         timestamp = "Timestamp: from %s" % given["SIGN_TIMESTAMP_URL"]
     else:

@@ -7,6 +7,8 @@
 # "N passed, N failed[, M skipped]" (skipped: x86 scenarios on a host that cannot run them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Each release below gets exactly the signing settings given to it, none from the caller.
+unset SIGN_PKCS12 SIGN_CERTS SIGN_KEY SIGN_PASSWORD_FILE SIGN_TIMESTAMP_URL
 
 passed=0
 failed=0
