@@ -94,6 +94,9 @@ def compare(release, reference):
     if failed and text is None:
         print("no BUILDINFO in or beside the release: the versions that made it are not known")
     elif failed:
+        if buildinfo.field(text, "Uncommitted changes") != "none":
+            print("the release was built from a folder with uncommitted changes: its files need "
+                  "not be the commit's")
         differ = buildinfo.differences(text)
         print("recorded versions that differ from this machine's:" if differ else
               "every recorded version is this machine's: the difference is not the toolchain's")
