@@ -63,7 +63,7 @@ def commit():
 
 
 def epoch():
-
+    """The time the programs' headers carry (scripts/source_date_epoch.sh decides it)."""
     script = os.path.join(ROOT, "scripts", "source_date_epoch.sh")
     return int(subprocess.run(["sh", script], capture_output=True, text=True, check=True).stdout)
 

@@ -115,7 +115,8 @@ def check_certificate(cert):
     about = describe(cert)
     now = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
     if when(about["notAfter"]) <= now:
-        raise SigningError("the certificate %s expired on %s" % (about["subject"], about["notAfter"]))
+        raise SigningError("the certificate %s expired on %s"
+                           % (about["subject"], about["notAfter"]))
     if when(about["notBefore"]) > now:
         raise SigningError("the certificate %s is valid only from %s"
                            % (about["subject"], about["notBefore"]))

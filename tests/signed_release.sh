@@ -74,7 +74,8 @@ zip_holds_folder() {  # every file of the folder, and nothing else, in the zip; 
 import os, sys, zipfile
 folder, packed = sys.argv[1], zipfile.ZipFile(sys.argv[2])
 name = os.path.basename(folder)
-files = sorted(os.path.relpath(os.path.join(d, f), folder) for d, _, fs in os.walk(folder) for f in fs)
+files = sorted(os.path.relpath(os.path.join(d, f), folder)
+               for d, _, fs in os.walk(folder) for f in fs)
 assert sorted(packed.namelist()) == [name + "/" + f for f in files], packed.namelist()
 for f in files:
     assert packed.read(name + "/" + f) == open(os.path.join(folder, f), "rb").read(), f
