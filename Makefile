@@ -10,7 +10,9 @@ test:
 build:
 	@bash scripts/bootstrap.sh && bash scripts/build.sh
 
-# out/release: both programs, SHA256SUMS and the administrator's guide, and the same as one zip.
+# out/release: both programs, SHA256SUMS and the administrator's guide, and the same as one zip;
+# BUILDINFO beside them. SIGN_PKCS12=... SIGN_PASSWORD_FILE=... (or SIGN_CERTS=... SIGN_KEY=...,
+# SIGN_TIMESTAMP_URL=...) sign both programs first: see scripts/sign.py.
 release:
 	@bash scripts/bootstrap.sh && bash scripts/build.sh windows && python3 scripts/release.py
 

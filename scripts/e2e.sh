@@ -9,6 +9,8 @@
 #                                       the x86 runs under qemu-user emulation, for a host that
 #                                       cannot execute 32-bit programs (slow: see x86_emulation.sh)
 #   bash scripts/e2e.sh --screenshots   docs/xen.png, kvm.png, basic.png, help.png, message.png
+#   bash scripts/e2e.sh --shipped DIR   the shipped program's scenarios take DIR/x64/vivediz.exe
+#                                       and DIR/x86/vivediz.exe (a signed release) instead of dist/
 #
 # Where Wine's 32-bit loader cannot run (or VIVEDIZ_WINE32=0), the x86 scenarios are listed as
 # skipped and the last line reads "N passed, N failed, M skipped".
@@ -16,9 +18,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 emulate=0
+shipped=dist
 arguments=()
-for argument in "$@"; do
-  if [ "$argument" = --emulate ]; then emulate=1; else arguments+=("$argument"); fi
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --emulate) emulate=1 ;;
+    --shipped) shipped=${2:?--shipped needs a folder}; shift ;;
+    *) arguments+=("$1") ;;
+  esac
+  shift
 done
 set -- ${arguments[@]+"${arguments[@]}"}
 
@@ -41,8 +49,8 @@ source scripts/wine_env.sh
 if [ "$emulate" -eq 1 ]; then use_wine64_loader; fi
 
 driver=build/win-x64/e2e_driver.exe
-for file in "$driver" build/e2e/x64/vivediz.exe build/e2e/x86/vivediz.exe dist/x64/vivediz.exe \
-  dist/x86/vivediz.exe; do
+for file in "$driver" build/e2e/x64/vivediz.exe build/e2e/x86/vivediz.exe \
+  "$shipped/x64/vivediz.exe" "$shipped/x86/vivediz.exe"; do
   if [ ! -f "$file" ]; then
     echo "e2e: $file is missing; run scripts/build.sh windows first" >&2
     echo "0 passed, 1 failed"
@@ -56,6 +64,7 @@ if ! wine_prefix_ready; then
 fi
 
 driver_options=(--time-scale "$time_scale")
+if [ "$shipped" != dist ]; then driver_options+=(--shipped "$(winepath -w "$(realpath "$shipped")")"); fi
 if [ "$VIVEDIZ_WINE32" = 0 ]; then
   driver_options+=(--skip-arch x86)
   echo "e2e: skipping the x86 scenarios: $wine32_reason." \

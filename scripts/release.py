@@ -2,10 +2,17 @@
 """Makes the release from dist/: out/release/vivediz-<version>/ with x64/vivediz.exe,
 x86/vivediz.exe, the administrator's guide as a plain-text file with CR LF line endings and
 SHA256SUMS (as sha256sum -c reads it), and the same packed into out/release/vivediz-<version>.zip.
+Beside them, out/release/vivediz-<version>.BUILDINFO records the commit and the package versions
+that made them (buildinfo.py).
 
 Every byte follows from the commit: the zip's entries stand in a fixed order with the commit's time
-and fixed attributes, so that two builds of one commit give the same zip.
-Usage: release.py   (run `make release`, which builds the programs first)
+and fixed attributes, so that two builds of one commit give the same zip. BUILDINFO stays out of
+the unsigned release, whose bytes must not depend on which package versions made the same programs.
+
+With a certificate (SIGN_PKCS12 or SIGN_CERTS and SIGN_KEY, see sign.py) both programs are signed
+and the release also holds BUILDINFO, which names the commit to rebuild it from. When signing
+fails, no release is left in out/release.
+Usage: release.py [--out FOLDER]   (default out/release; `make release` builds the programs first)
 """
 import hashlib
 import os
@@ -15,6 +22,9 @@ import subprocess
 import sys
 import time
 import zipfile
+
+import buildinfo
+import sign
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAMS = ["x64/vivediz.exe", "x86/vivediz.exe"]
@@ -42,15 +52,52 @@ def guide_text():
     return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
 
 
-def commit_time():
+def commit():
+    """(commit or None, whether the files are the commit's), of this folder's own checkout."""
+    git = lambda *a: subprocess.run(["git", "-C", ROOT] + list(a), capture_output=True, text=True)
+    top = git("rev-parse", "--show-toplevel").stdout.strip()
+    if not top or os.path.realpath(top) != os.path.realpath(ROOT):
+        return None, False
+    changes = git("status", "--porcelain", "--untracked-files=no").stdout.strip()
+    return git("rev-parse", "HEAD").stdout.strip(), not changes
+
+
+def epoch():
+    """The time the programs' headers carry (scripts/source_date_epoch.sh decides it)."""
     script = os.path.join(ROOT, "scripts", "source_date_epoch.sh")
-    epoch = int(subprocess.run(["sh", script], capture_output=True, text=True, check=True).stdout)
-    return max(time.gmtime(epoch)[:6], (1980, 1, 1, 0, 0, 0))  # a zip's clock starts in 1980
+    return int(subprocess.run(["sh", script], capture_output=True, text=True, check=True).stdout)
+
+
+def commit_time():
+    return max(time.gmtime(epoch())[:6], (1980, 1, 1, 0, 0, 0))  # a zip's clock starts in 1980
+
+
+def description():
+    """The programs' FileDescription, which Windows shows as the signed program's name."""
+    rc = open(os.path.join(ROOT, "resources", "vivediz.rc"), encoding="utf-8").read()
+    return re.search(r'VALUE\s+"FileDescription",\s*"([^"]*)"', rc).group(1)
+
+
+def shown(path):
+    """A path as the output names it: within the repository relative to it, else absolute."""
+    inside = os.path.commonpath([path, ROOT]) == ROOT
+    return os.path.relpath(path, ROOT) if inside else path
+
+
+def remove_release(out, name):
+    shutil.rmtree(os.path.join(out, name), ignore_errors=True)
+    for leftover in (name + ".zip", name + ".zip.tmp", name + ".BUILDINFO"):
+        if os.path.exists(os.path.join(out, leftover)):
+            os.remove(os.path.join(out, leftover))
 
 
 def main():
     name = "vivediz-" + version()
     out = os.path.join(ROOT, "out", "release")
+    if sys.argv[1:2] == ["--out"] and len(sys.argv) == 3:
+        out = os.path.abspath(sys.argv[2])
+    elif len(sys.argv) > 1:
+        sys.exit("usage: release.py [--out FOLDER]")
     folder = os.path.join(out, name)
     shutil.rmtree(folder, ignore_errors=True)
     files = {}
@@ -60,6 +107,19 @@ def main():
             sys.exit("release: %s is missing; `make release` builds it" % source)
         files[program] = open(source, "rb").read()
     files[GUIDE] = guide_text()
+    signature = None
+    if sign.requested(os.environ):
+        try:
+            signed, signature = sign.sign(files, PROGRAMS, description(), os.environ)
+        except sign.SigningError as error:
+            remove_release(out, name)
+            print("release: not signed, no release made: %s" % error, file=sys.stderr)
+            return 1
+        files.update(signed)
+    revision, clean = commit()
+    record = buildinfo.record(name, revision, clean, epoch(), signature).encode("ascii")
+    if signature:
+        files["BUILDINFO"] = record
     sums = "".join("%s  %s\n" % (hashlib.sha256(files[f]).hexdigest(), f) for f in sorted(files))
     files["SHA256SUMS"] = sums.encode("ascii")
 
@@ -78,11 +138,16 @@ def main():
             entry.compress_type = zipfile.ZIP_DEFLATED
             packed.writestr(entry, files[path], compresslevel=9)
     os.replace(archive + ".tmp", archive)
+    with open(os.path.join(out, name + ".BUILDINFO"), "wb") as f:
+        f.write(record)
     with open(archive, "rb") as f:
         zip_sum = hashlib.sha256(f.read()).hexdigest()
-    print(os.path.relpath(folder, ROOT) + "/")
+    print(shown(folder) + "/")
     print(sums, end="")
-    print("%s  %s" % (zip_sum, os.path.relpath(archive, ROOT)))
+    print("%s  %s" % (zip_sum, shown(archive)))
+    print("build record: %s" % shown(os.path.join(out, name + ".BUILDINFO")))
+    if signature:
+        print("signed: %s" % "; ".join(signature))
     return 0
 
 

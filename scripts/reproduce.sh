@@ -5,8 +5,15 @@
 # Prints one line per file and "N passed, N failed"; exits 1 on any difference.
 # --skip-if-changed (the test command): with uncommitted changes the files here are not the
 # commit's, so nothing is compared, and the output says so.
+#
+# reproduce.sh RELEASE: checks a release, signed or not, its zip or its folder (from a vendor, say):
+# rebuilds the commit that its BUILDINFO records, with its SOURCE_DATE_EPOCH, removes the
+# signatures and compares (scripts/compare_release.py); when anything differs, it names the
+# recorded package versions that differ from this machine's. The commit must be in this repository.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The releases compared here are unsigned, whatever the caller's environment says.
+unset SIGN_PKCS12 SIGN_CERTS SIGN_KEY SIGN_PASSWORD_FILE SIGN_TIMESTAMP_URL
 
 # skip REASON: with --skip-if-changed a skip compares nothing and says so; otherwise it fails.
 skip() {
@@ -15,7 +22,42 @@ skip() {
   [ "${option:-}" = --skip-if-changed ] && exit 0
   exit 1
 }
+# build_clone COMMIT: the commit's programs and unsigned release, built in $tmp/src.
+build_clone() {
+  git clone -q --no-checkout . "$tmp/src"
+  git -C "$tmp/src" checkout -q "$1"
+  echo "reproduce: building $1 in $tmp/src"
+  (
+    cd "$tmp/src"
+    for preset in win-x64 win-x86; do
+      cmake --preset "$preset" >/dev/null
+      cmake --build --preset "$preset" --target vivediz -- --no-print-directory -s >/dev/null
+    done
+    python3 scripts/release.py >/dev/null
+  )
+}
+
 option=${1:-}
+if [ -n "$option" ] && [ "$option" != --skip-if-changed ]; then
+  [ -e "$option" ] || { echo "reproduce: no release $option"; echo "0 passed, 1 failed"; exit 1; }
+  release=$(realpath "$option")
+  read -r commit epoch < <(python3 scripts/compare_release.py --recorded "$release") ||
+    { echo "0 passed, 1 failed"; exit 1; }
+  if ! git cat-file -e "$commit^{commit}" 2>/dev/null; then
+    echo "reproduce: commit $commit is not in this repository; fetch it first"
+    echo "0 passed, 1 failed"
+    exit 1
+  fi
+  tmp=$(mktemp -d)
+  trap 'rm -rf "$tmp"' EXIT
+  export SOURCE_DATE_EPOCH=$epoch
+  build_clone "$commit"
+  status=0
+  python3 scripts/compare_release.py "$release" "$(echo "$tmp"/src/out/release/vivediz-*/)" ||
+    status=$?
+  exit "$status"
+fi
+
 commit=$(git rev-parse --verify -q HEAD 2>/dev/null) || skip "this folder is not a git checkout"
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   [ "$option" = --skip-if-changed ] && skip "this folder has uncommitted changes"
@@ -26,17 +68,7 @@ python3 scripts/release.py >/dev/null
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-git clone -q --no-checkout . "$tmp/src"
-git -C "$tmp/src" checkout -q "$commit"
-echo "reproduce: building $commit in $tmp/src"
-(
-  cd "$tmp/src"
-  for preset in win-x64 win-x86; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" --target vivediz -- --no-print-directory -s >/dev/null
-  done
-  python3 scripts/release.py >/dev/null
-)
+build_clone "$commit"
 
 passed=0
 failed=0

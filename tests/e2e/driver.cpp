@@ -1,13 +1,15 @@
 // End-to-end test driver: runs every scenario against the real program under Wine and reports.
 //
 // Usage: e2e_driver.exe [--stderr FILE] [--only TEXT] [--arch x64|x86] [--skip-arch x86]
-//                       [--time-scale N]
+//                       [--time-scale N] [--shipped FOLDER]
 //        e2e_driver.exe --screenshot xen|kvm|basic|help|message READY-FILE DONE-FILE
 // FILE is the file that receives this process's Unix standard error, which the program inherits:
 // Wine's stub SetupPromptReboot writes "fixme:setupapi:SetupPromptReboot" there, the evidence that
 // the reboot prompt was offered. Prints "PASS name" or "FAIL name" per scenario and finally
 // "N passed, N failed" (", N skipped" when --skip-arch left some out, each listed as "SKIP name");
-// exits 1 when any scenario failed. --time-scale multiplies every wait.
+// exits 1 when any scenario failed. --time-scale multiplies every wait. --shipped runs the
+// scenarios of the shipped program against FOLDER\x64 and FOLDER\x86 (a signed release, say)
+// instead of the repository's dist folder.
 #include <cpuid.h>
 #include <windows.h>
 
@@ -42,6 +44,7 @@ struct options {
   std::string only;
   std::string arch;
   std::string skip_arch;  // counted and listed, not run: this host cannot run them
+  std::wstring shipped;   // holds x64\ and x86\vivediz.exe as shipped
 };
 
 const char* variant_name(variant v) {
@@ -436,7 +439,7 @@ bool is_action(const step& st) {
 
 std::wstring program_path(const options& o, const std::string& arch, build program) {
   const std::wstring a(arch.begin(), arch.end());
-  return o.root + (program == build::shipped ? L"\\dist\\" + a : L"\\build\\e2e\\" + a) +
+  return (program == build::shipped ? o.shipped + L"\\" + a : o.root + L"\\build\\e2e\\" + a) +
          L"\\vivediz.exe";
 }
 
@@ -724,6 +727,7 @@ int wmain(int argc, wchar_t** argv) {
   using namespace e2e;
   options o;
   o.root = repository_root();
+  o.shipped = o.root + L"\\dist";
   std::string screenshot;
   std::wstring ready, done;
   for (int i = 1; i < argc; ++i) {
@@ -736,6 +740,8 @@ int wmain(int argc, wchar_t** argv) {
       o.arch = narrow(argv[++i]);
     } else if (a == L"--skip-arch" && i + 1 < argc) {
       o.skip_arch = narrow(argv[++i]);
+    } else if (a == L"--shipped" && i + 1 < argc) {
+      o.shipped = argv[++i];
     } else if (a == L"--time-scale" && i + 1 < argc) {
       set_time_scale(static_cast<DWORD>(_wtoi(argv[++i])));
     } else if (a == L"--screenshot" && i + 3 < argc) {
