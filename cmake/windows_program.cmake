@@ -16,7 +16,7 @@ list(GET os_floor_parts 0 os_major)
 list(GET os_floor_parts 1 os_minor)
 
 set(program_flags -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -ffunction-sections -fdata-sections -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN)
+  -ffunction-sections -fdata-sections ${program_definitions})
 set(program_link_flags -static -municode -mwindows -s -Wl,--gc-sections
   -Wl,--major-os-version,${os_major},--minor-os-version,${os_minor}
   -Wl,--major-subsystem-version,${os_major},--minor-subsystem-version,${os_minor})
