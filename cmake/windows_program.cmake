@@ -44,12 +44,13 @@ function(vivediz_program target output_dir)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME vivediz
     RUNTIME_OUTPUT_DIRECTORY ${output_dir})
   # The load configuration (win32_load_config.cpp): kept by the linker's garbage collection, found
-  # in the link map and entered in the PE header after the link, which ld 2.40 does not do.
+  # in the link map and entered in the PE header after the link, which ld 2.40 does not do. The
+  # tool runs as a program: its first line names the Python that has pefile.
   set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
   target_link_options(${target} PRIVATE -Wl,--require-defined=${load_config_symbol}
     -Wl,-Map=${map})
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/set_load_config.py $<TARGET_FILE:${target}> ${map}
+    COMMAND ${CMAKE_SOURCE_DIR}/tools/set_load_config.py $<TARGET_FILE:${target}> ${map}
     VERBATIM)
 endfunction()
 
