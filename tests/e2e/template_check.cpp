@@ -1,7 +1,6 @@
 // Live dialog against the program's own template: identifiers, classes, styles, captions, places.
 #include "tests/e2e/template_check.h"
 
-#include <cstring>
 #include <cwchar>
 #include <map>
 #include <string>
@@ -62,8 +61,7 @@ bool read_template(const std::wstring& program, const char* name, res::dialog* o
     *error = "LoadLibraryExW failed with error " + std::to_string(GetLastError());
     return false;
   }
-  const std::wstring wide_name(name, name + std::strlen(name));
-  HRSRC found = FindResourceW(module, wide_name.c_str(), MAKEINTRESOURCEW(5));  // RT_DIALOG
+  HRSRC found = FindResourceW(module, wide(std::string(name)).c_str(), RT_DIALOG);
   HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
   const void* bytes = loaded ? LockResource(loaded) : nullptr;
   bool decoded = false;

@@ -77,8 +77,9 @@ bool decode(const std::vector<unsigned char>& bytes, const std::string& where, c
     r.skip(6);
     e.language = std::uint16_t(r.u16());
     r.skip(8);
-    if (!r.ok() || r.at() != start + header)
+    if (!r.ok() || r.at() != start + header) {
       return fail(where, start, "a header that does not add up");
+    }
     if (start + header + size > bytes.size()) return fail(where, start, "data past the end");
     e.data.assign(bytes.begin() + start + header, bytes.begin() + start + header + size);
     r.skip(size);
