@@ -20,11 +20,9 @@ add_executable(e2e_driver
   ${CMAKE_SOURCE_DIR}/tests/e2e/remote_ui.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/scenarios.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/template_check.cpp
-  ${CMAKE_SOURCE_DIR}/tests/standin/rc_script.cpp)
+  ${CMAKE_SOURCE_DIR}/tests/standin/dialog_template.cpp)
 target_include_directories(e2e_driver PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(e2e_driver PRIVATE -O1 ${warning_flags} -DUNICODE -D_UNICODE
   -D_WIN32_WINNT=0x0601)
-# The parser wants a default folder; the driver passes the script's path under Wine instead.
-target_compile_definitions(e2e_driver PRIVATE VIVEDIZ_RESOURCE_DIR="${CMAKE_SOURCE_DIR}/resources")
 target_link_options(e2e_driver PRIVATE -static -municode)
 target_link_libraries(e2e_driver PRIVATE user32 advapi32 kernel32)

@@ -15,14 +15,16 @@ endif()
 set(fuzz_sanitizers address,undefined)
 set(fuzz_common_flags -fno-sanitize-recover=all -fno-omit-frame-pointer -g)
 
+include(${CMAKE_SOURCE_DIR}/cmake/compiled_resources.cmake)
 file(GLOB fuzz_standin_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/standin/*.cpp)
 add_library(vivediz_fuzz_standin STATIC ${program_sources} ${fuzz_standin_sources})
+add_dependencies(vivediz_fuzz_standin compiled_resources)
 target_include_directories(vivediz_fuzz_standin PUBLIC ${program_includes})
 target_compile_options(vivediz_fuzz_standin
   PUBLIC -fsanitize=fuzzer-no-link,${fuzz_sanitizers} ${fuzz_common_flags}
   PRIVATE ${warning_flags})
 target_compile_definitions(vivediz_fuzz_standin PUBLIC
-  VIVEDIZ_RESOURCE_DIR="${CMAKE_SOURCE_DIR}/resources")
+  VIVEDIZ_COMPILED_RESOURCES="${compiled_resources_file}")
 
 file(GLOB fuzz_target_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_*.cpp)
 set(fuzz_target_names)

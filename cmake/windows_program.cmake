@@ -16,7 +16,7 @@ list(GET os_floor_parts 0 os_major)
 list(GET os_floor_parts 1 os_minor)
 
 set(program_flags -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -ffunction-sections -fdata-sections -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN)
+  -ffunction-sections -fdata-sections ${program_definitions})
 set(program_link_flags -static -municode -mwindows -s -Wl,--gc-sections
   -Wl,--major-os-version,${os_major},--minor-os-version,${os_minor}
   -Wl,--major-subsystem-version,${os_major},--minor-subsystem-version,${os_minor})
@@ -44,12 +44,13 @@ function(vivediz_program target output_dir)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME vivediz
     RUNTIME_OUTPUT_DIRECTORY ${output_dir})
   # The load configuration (win32_load_config.cpp): kept by the linker's garbage collection, found
-  # in the link map and entered in the PE header after the link, which ld 2.40 does not do.
+  # in the link map and entered in the PE header after the link, which ld 2.40 does not do. The
+  # tool runs as a program: its first line names the Python that has pefile.
   set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
   target_link_options(${target} PRIVATE -Wl,--require-defined=${load_config_symbol}
     -Wl,-Map=${map})
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/set_load_config.py $<TARGET_FILE:${target}> ${map}
+    COMMAND ${CMAKE_SOURCE_DIR}/tools/set_load_config.py $<TARGET_FILE:${target}> ${map}
     VERBATIM)
 endfunction()
 

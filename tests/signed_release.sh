@@ -150,7 +150,7 @@ check "a wrong password: one line, no release" refused "wrong password" \
   SIGN_PKCS12="$tmp/signer.p12" SIGN_PASSWORD_FILE="$tmp/wrong-password"
 check "a server certificate: one line, no release" refused "not a code-signing certificate" \
   SIGN_CERTS="$tmp/serverAuth.pem" SIGN_KEY="$tmp/signer.key"
-run_counted "the binary check on the signed programs" python3 tools/check_binaries.py "$signed"
+run_counted "the binary check on the signed programs" tools/check_binaries.py "$signed"
 run_counted "the shipped program's scenarios under Wine, on the signed programs" \
   bash scripts/e2e.sh --only shipped_program --shipped "$signed"
 

@@ -1,20 +1,24 @@
-// Tests of resources/vivediz.rc (dialog templates, string table, version) and of its parser.
+// Tests of resources/vivediz.rc as windres compiles it (dialog templates, string table, version),
+// and of the decoder that reads the compiled form.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "tests/standin/rc_script.h"
+#include "tests/standin/compiled_resources.h"
 #include "tests/standin/standin.h"
 
 namespace {
 
-// Windows header values, written out here rather than taken from the parser's own table.
+// Windows header values, written out here rather than taken from the program's headers.
 constexpr std::uint32_t kChildVisible = 0x40000000u | 0x10000000u;  // WS_CHILD | WS_VISIBLE
 constexpr std::uint32_t kBorder = 0x00800000u;
 constexpr std::uint32_t kVScroll = 0x00200000u;
@@ -22,21 +26,21 @@ constexpr std::uint32_t kGroup = 0x00020000u;
 constexpr std::uint32_t kTabStop = 0x00010000u;
 
 struct control_kind {
-  const char* class_name;
-  std::uint32_t style;  // as in the binary, where every control is a visible child
+  const char* class_name;  // as windres writes a class that the script names: in capitals
+  std::uint32_t style;     // as in the binary, where every control is a visible child
 };
 
-constexpr control_kind kGroupBox{"Button", kChildVisible | 0x7};          // BS_GROUPBOX
-constexpr control_kind kCheck{"Button", kChildVisible | 0x3 | kTabStop};  // BS_AUTOCHECKBOX
-constexpr control_kind kRadio{"Button", kChildVisible | 0x9};             // BS_AUTORADIOBUTTON
-constexpr control_kind kFirstRadio{"Button", kChildVisible | 0x9 | kTabStop};
-constexpr control_kind kLabel{"Static", kChildVisible | kGroup};                  // SS_LEFT is 0
-constexpr control_kind kEdit{"Edit", kChildVisible | kBorder | kTabStop | 0x80};  // ES_AUTOHSCROLL
-constexpr control_kind kButton{"Button", kChildVisible | kTabStop};  // BS_PUSHBUTTON is 0
-constexpr control_kind kDefaultButton{"Button", kChildVisible | kTabStop | 0x1};
+constexpr control_kind kGroupBox{"BUTTON", kChildVisible | 0x7};          // BS_GROUPBOX
+constexpr control_kind kCheck{"BUTTON", kChildVisible | 0x3 | kTabStop};  // BS_AUTOCHECKBOX
+constexpr control_kind kRadio{"BUTTON", kChildVisible | 0x9};             // BS_AUTORADIOBUTTON
+constexpr control_kind kFirstRadio{"BUTTON", kChildVisible | 0x9 | kTabStop};
+constexpr control_kind kLabel{"STATIC", kChildVisible | kGroup};                  // SS_LEFT is 0
+constexpr control_kind kEdit{"EDIT", kChildVisible | kBorder | kTabStop | 0x80};  // ES_AUTOHSCROLL
+constexpr control_kind kButton{"BUTTON", kChildVisible | kTabStop};  // BS_PUSHBUTTON is 0
+constexpr control_kind kDefaultButton{"BUTTON", kChildVisible | kTabStop | 0x1};
 // ES_MULTILINE, ES_AUTOVSCROLL, ES_READONLY.
 constexpr control_kind kHelpEdit{
-    "Edit", kChildVisible | 0x4 | 0x40 | 0x800 | kVScroll | kBorder | kTabStop};
+    "EDIT", kChildVisible | 0x4 | 0x40 | 0x800 | kVScroll | kBorder | kTabStop};
 
 struct expected_control {
   const char* name;  // the identifier's name in resource.h
@@ -137,7 +141,7 @@ const char kKvm[] = "ORVANE_DLG_KVM_TEMPLATE";
 const char kBasic[] = "ORVANE_DLG_BASIC_TEMPLATE";
 const char kHelp[] = "TARN_VIVEDIZ_DLG_TEMPLATE";
 const char16_t kSettingsCaption[] = u"TARN Device Control Settings v1.0.1.0006";
-const char kEnglishUs[] = "LANG_ENGLISH, SUBLANG_ENGLISH_US";
+constexpr std::uint16_t kEnglishUs = 0x409;  // MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)
 
 struct expected_template {
   const char* name;
@@ -153,18 +157,18 @@ const expected_template kTemplates[] = {
     {kHelp, 300, 200, u"Vivediz Help", &kHelpControls},
 };
 
-const rc::dialog& template_named(const char* name) {
-  const rc::dialog* d = rc::find_dialog(rc::project_script(), name);
+const res::dialog& template_named(const char* name) {
+  const res::dialog* d = res::find_dialog(res::project_resources(), name);
   if (!d) {
     ADD_FAILURE() << "no template " << name;
-    static const rc::dialog empty{};
+    static const res::dialog empty{};
     return empty;
   }
   return *d;
 }
 
-bool has_control(const rc::dialog& d, int id) {
-  for (const rc::control& c : d.controls) {
+bool has_control(const res::dialog& d, int id) {
+  for (const res::control& c : d.controls) {
     if (c.id == id) return true;
   }
   return false;
@@ -172,15 +176,32 @@ bool has_control(const rc::dialog& d, int id) {
 
 using standin::narrow;
 
+// The numeric macros of resources/resource.h as windres's preprocessor lists them (gcc -dM, in
+// VIVEDIZ_RESOURCE_MACROS): one "#define NAME VALUE" a line.
+const std::map<std::string, long>& project_macros() {
+  static const std::map<std::string, long> macros = [] {
+    std::map<std::string, long> found;
+    std::ifstream file(VIVEDIZ_RESOURCE_MACROS);
+    EXPECT_TRUE(file.good()) << VIVEDIZ_RESOURCE_MACROS;
+    for (std::string define, name, value; file >> define >> name && std::getline(file, value);) {
+      char* end = nullptr;
+      const long number = std::strtol(value.c_str(), &end, 0);
+      if (end != value.c_str() && *end == '\0') found[name] = number;
+    }
+    return found;
+  }();
+  return macros;
+}
+
 TEST(Templates, ControlsMatchTheTablesInTemplateOrder) {
   for (const expected_template& t : kTemplates) {
     SCOPED_TRACE(t.name);
-    const rc::dialog& d = template_named(t.name);
+    const res::dialog& d = template_named(t.name);
     const control_table& expected = *t.controls;
     ASSERT_EQ(d.controls.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
       const expected_control& e = expected[i];
-      const rc::control& c = d.controls[i];
+      const res::control& c = d.controls[i];
       SCOPED_TRACE("control " + std::to_string(i) + " (" + e.name + ")");
       EXPECT_EQ(c.id, e.id);
       EXPECT_EQ(c.class_name, e.kind.class_name);
@@ -197,7 +218,7 @@ TEST(Templates, ControlsMatchTheTablesInTemplateOrder) {
 // The program addresses the controls by these names; a swap in resource.h would go unnoticed
 // by the numbers alone.
 TEST(Templates, IdentifierNamesHaveTheTabledValues) {
-  const std::map<std::string, long>& defines = rc::project_script().defines;
+  const std::map<std::string, long>& defines = project_macros();
   for (const expected_template& t : kTemplates) {
     for (const expected_control& e : *t.controls) {
       if (std::string(e.name).rfind("IDC_", 0) != 0) continue;  // IDOK and IDCANCEL are Windows'
@@ -209,10 +230,10 @@ TEST(Templates, IdentifierNamesHaveTheTabledValues) {
 }
 
 TEST(Templates, CommonAttributes) {
-  EXPECT_EQ(rc::project_script().dialogs.size(), 4u);
+  EXPECT_EQ(res::project_resources().dialogs.size(), 4u);
   for (const expected_template& t : kTemplates) {
     SCOPED_TRACE(t.name);
-    const rc::dialog& d = template_named(t.name);
+    const res::dialog& d = template_named(t.name);
     EXPECT_EQ(d.style, 0x80C000C0u) << std::hex << "0x" << d.style;
     EXPECT_EQ(d.x, 50);
     EXPECT_EQ(d.y, 50);
@@ -229,7 +250,7 @@ TEST(Templates, SettingsTemplatesShareTheTcpBlockAndButtons) {
   const int shared[] = {3100, 3101, 3102, 3103, 3104, 3123, 3124, 3125,
                         3126, 3127, 3128, 3129, 3130, 3131, 1,    2};
   for (const char* name : {kXen, kKvm, kBasic}) {
-    const rc::dialog& d = template_named(name);
+    const res::dialog& d = template_named(name);
     for (int id : shared) EXPECT_TRUE(has_control(d, id)) << name << " lacks " << id;
   }
 }
@@ -243,7 +264,7 @@ TEST(Templates, VariantOnlyIdentifiersAppearOnlyInTheirTemplate) {
     std::vector<int> ids;
   } cases[] = {{kXen, xen_only}, {kKvm, {3200, 3201}}};
   for (const auto& c : cases) {
-    for (const rc::dialog& d : rc::project_script().dialogs) {
+    for (const res::dialog& d : res::project_resources().dialogs) {
       if (d.name == c.owner) continue;
       for (int id : c.ids) EXPECT_FALSE(has_control(d, id)) << d.name << " has " << id;
     }
@@ -253,10 +274,11 @@ TEST(Templates, VariantOnlyIdentifiersAppearOnlyInTheirTemplate) {
 // Values are unique within each family, and each family is exactly what the resources use, so
 // no name is left pointing at nothing.
 TEST(ResourceHeader, IdentifierFamiliesAreUniqueAndMatchTheResources) {
-  const rc::script& s = rc::project_script();
+  const res::compiled& s = res::project_resources();
+  const std::map<std::string, long>& macros = project_macros();
   std::set<long> used_controls;
-  for (const rc::dialog& d : s.dialogs) {
-    for (const rc::control& c : d.controls) {
+  for (const res::dialog& d : s.dialogs) {
+    for (const res::control& c : d.controls) {
       if (c.id != 1 && c.id != 2) used_controls.insert(c.id);
     }
   }
@@ -270,7 +292,7 @@ TEST(ResourceHeader, IdentifierFamiliesAreUniqueAndMatchTheResources) {
   for (const auto& f : families) {
     SCOPED_TRACE(f.prefix);
     std::map<long, std::string> by_value;
-    for (const auto& define : s.defines) {
+    for (const auto& define : macros) {
       if (define.first.rfind(f.prefix, 0) != 0) continue;
       auto inserted = by_value.emplace(define.second, define.first);
       EXPECT_TRUE(inserted.second)
@@ -300,14 +322,14 @@ TEST(StringTable, HoldsExactlyTheMessageCatalogue) {
       {1015, u"Vivediz must be 'Run as administrator'."},
       {1018, u"Failed to set virtio serial MSI value."},
   };
-  EXPECT_EQ(rc::project_script().strings, expected);
+  EXPECT_EQ(res::project_resources().strings, expected);
 }
 
 TEST(VersionResource, NumbersStringsAndTranslation) {
-  const rc::script& s = rc::project_script();
-  EXPECT_EQ(s.file_version, "1,0,1,6");
-  EXPECT_EQ(s.product_version, "2,5,4,0");
-  EXPECT_EQ(s.version_string_block, "040904B0");
+  const res::version_info& v = res::project_resources().version;
+  EXPECT_EQ(v.file_version, (std::array<std::uint16_t, 4>{1, 0, 1, 6}));
+  EXPECT_EQ(v.product_version, (std::array<std::uint16_t, 4>{2, 5, 4, 0}));
+  EXPECT_EQ(v.string_block, "040904B0");
   const std::map<std::string, std::string> required = {
       {"FileVersion", "1.0.1.6"},
       {"ProductVersion", "2.5.4"},
@@ -316,130 +338,104 @@ TEST(VersionResource, NumbersStringsAndTranslation) {
       {"FileDescription", "TARN Device Control Settings"},
   };
   for (const auto& r : required) {
-    auto it = s.version_strings.find(r.first);
-    ASSERT_NE(it, s.version_strings.end()) << r.first;
+    auto it = v.strings.find(r.first);
+    ASSERT_NE(it, v.strings.end()) << r.first;
     EXPECT_EQ(it->second, r.second) << r.first;
   }
-  EXPECT_EQ(s.version_translation, (std::vector<std::uint32_t>{0x409, 1200}));
+  EXPECT_EQ(v.translation, (std::vector<std::uint16_t>{0x409, 1200}));
 }
 
+// Resource types by number: 5 RT_DIALOG, 6 RT_STRING (one block per sixteen identifiers: 1000 to
+// 1018 span two), 16 RT_VERSION, 24 RT_MANIFEST.
 TEST(Resources, OnlyTheExpectedKindsAllInEnglishUsAndNoManifest) {
-  const rc::script& s = rc::project_script();
-  std::multiset<std::string> types(s.resource_types.begin(), s.resource_types.end());
-  for (const char* manifest : {"24", "RT_MANIFEST", "MANIFEST"}) {
-    EXPECT_EQ(types.count(manifest), 0u) << manifest;
-  }
-  EXPECT_EQ(types, (std::multiset<std::string>{"DIALOG", "DIALOG", "DIALOG", "DIALOG",
-                                               "STRINGTABLE", "VERSIONINFO"}));
-  for (const rc::resource_entry& r : s.resources) {
+  const res::compiled& s = res::project_resources();
+  std::multiset<std::string> types;
+  for (const res::resource& r : s.resources) types.insert(r.type);
+  EXPECT_EQ(types.count("24"), 0u);
+  EXPECT_EQ(types, (std::multiset<std::string>{"5", "5", "5", "5", "6", "6", "16"}));
+  for (const res::resource& r : s.resources) {
     EXPECT_EQ(r.language, kEnglishUs) << r.type << " " << r.name;
   }
 }
 
-// --- the parser itself, on small scripts ---------------------------------------------------------
+// --- the decoder itself
+// ---------------------------------------------------------------------------
 
-class script_files {
- public:
-  script_files(const std::string& tag, const std::string& rc, const std::string* header) {
-    dir_ = std::filesystem::path(testing::TempDir()) / ("rc_script_" + tag);
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    write("t.rc", rc);
-    if (header) write("resource.h", *header);
+std::vector<unsigned char> compiled_bytes() {
+  std::ifstream in(VIVEDIZ_COMPILED_RESOURCES, std::ios::binary);
+  return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+}
+
+// The offset of the first resource of that type in a .res file, or 0.
+std::size_t entry_of_type(const std::vector<unsigned char>& bytes, std::uint16_t type) {
+  for (std::size_t at = 0; at + 12 <= bytes.size();) {
+    auto u32 = [&](std::size_t i) {
+      return bytes[i] | bytes[i + 1] << 8 | bytes[i + 2] << 16 | std::uint32_t{bytes[i + 3]} << 24;
+    };
+    if (bytes[at + 8] == 0xFF && bytes[at + 9] == 0xFF &&
+        (bytes[at + 10] | bytes[at + 11] << 8) == type) {
+      return at;
+    }
+    at = (at + u32(at) + u32(at + 4) + 3) & ~std::size_t{3};
   }
-  ~script_files() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  std::string rc_path() const { return (dir_ / "t.rc").string(); }
+  return 0;
+}
 
- private:
-  void write(const char* name, const std::string& text) {
-    std::FILE* f = std::fopen((dir_ / name).string().c_str(), "wb");
-    ASSERT_NE(f, nullptr) << name;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
-  std::filesystem::path dir_;
-};
-
-const char kDialogHead[] =
-    "#include <winresrc.h>\n"
-    "#include \"resource.h\"\n"
-    "D DIALOG 0, 0, 10, 10\n"
-    "STYLE WS_POPUP\n";
-
-TEST(RcScript, UnsupportedInputFailsNamingTheFileAndLine) {
-  const std::string plain_header = "#pragma once\n#define IDC_A 7\n";
+// Bytes that are not what the program's resources are fail loudly, naming where, instead of being
+// read in part: so a new kind of resource statement cannot slip past the tests.
+TEST(CompiledResources, UnsupportedInputFailsNamingTheOffset) {
+  const std::vector<unsigned char> good = compiled_bytes();
+  ASSERT_GT(good.size(), 64u);
+  const std::size_t dialog = entry_of_type(good, 5), strings = entry_of_type(good, 6),
+                    version = entry_of_type(good, 16);
+  ASSERT_NE(dialog, 0u);
+  ASSERT_NE(strings, 0u);
+  ASSERT_NE(version, 0u);
+  const std::size_t template_at = dialog + (good[dialog + 4] | good[dialog + 5] << 8);
   const struct {
     const char* tag;
-    std::string rc;
-    const char* header;  // null: no resource.h
-    const char* where;   // file name and line the error must carry
-    const char* why;     // part of the reason
+    std::function<void(std::vector<unsigned char>&)> change;
+    const char* why;  // part of the reason
   } cases[] = {
-      {"missing_header", "#include \"resource.h\"\n", nullptr, "resource.h", "cannot be read"},
-      {"statement", "// x\nM MENU\nBEGIN\nEND\n", nullptr, "t.rc:2:", "MENU"},
-      {"dialog_statement", std::string(kDialogHead) + "EXSTYLE 0\nBEGIN\nEND\n",
-       plain_header.c_str(), "t.rc:5:", "EXSTYLE"},
-      {"control_statement",
-       std::string(kDialogHead) + "BEGIN\n  PUSHBUTTON \"a\", IDC_A, 0, 0, 1, 1\nEND\n",
-       plain_header.c_str(), "t.rc:6:", "PUSHBUTTON"},
-      {"unknown_constant",
-       std::string(kDialogHead) +
-           "BEGIN\n  CONTROL \"a\", IDC_A, \"Button\", BS_NOPE, 0, 0, 1, 1\nEND\n",
-       plain_header.c_str(), "t.rc:6:", "BS_NOPE"},
-      {"unknown_id",
-       std::string(kDialogHead) + "BEGIN\n  CONTROL \"a\", IDC_B, \"Button\", 0, 0, 0, 1, 1\nEND\n",
-       plain_header.c_str(), "t.rc:6:", "IDC_B"},
-      {"no_style", "D DIALOG 0, 0, 10, 10\nCAPTION \"c\"\nBEGIN\nEND\n", nullptr,
-       "t.rc:3:", "STYLE"},
-      {"unterminated_string", "STRINGTABLE\nBEGIN\n  1, \"abc\nEND\n", nullptr,
-       "t.rc:3:", "unterminated"},
-      {"header_directive", "#include \"resource.h\"\n", "#pragma once\n#ifndef X\n#endif\n",
-       "resource.h:2:", "#ifndef"},
-      {"header_text", "#include \"resource.h\"\n", "#define IDC_A 1\nint x;\n",
-       "resource.h:2:", "header"},
+      {"cut", [](std::vector<unsigned char>& b) { b.resize(b.size() - 2); }, "past the end"},
+      {"header_size", [&](std::vector<unsigned char>& b) { b[dialog + 4] += 4; }, "add up"},
+      {"extended_template",
+       [&](std::vector<unsigned char>& b) {
+         b[template_at] = 1, b[template_at + 1] = 0, b[template_at + 2] = 0xFF,
+         b[template_at + 3] = 0xFF;
+       },
+       "DLGTEMPLATEEX"},
+      {"menu", [&](std::vector<unsigned char>& b) { b[template_at + 18] = 'M'; }, "a menu"},
+      {"control_count", [&](std::vector<unsigned char>& b) { b[template_at + 8] = 0xFF; },
+       "ends early"},
+      {"string_length", [&](std::vector<unsigned char>& b) { b[strings + 32] = 0x7F; },
+       "string block"},
+      {"version_signature", [&](std::vector<unsigned char>& b) { b[version + 32 + 40] ^= 1; },
+       "version resource"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tag);
-    std::string header = c.header ? c.header : "";
-    script_files files(c.tag, c.rc, c.header ? &header : nullptr);
-    rc::script s;
+    std::vector<unsigned char> bytes = good;
+    c.change(bytes);
+    res::compiled out;
     std::string error;
-    EXPECT_FALSE(rc::load(files.rc_path(), &s, &error));
-    EXPECT_NE(error.find(c.where), std::string::npos) << error;
+    EXPECT_FALSE(res::decode(bytes, "t.res", &out, &error));
+    EXPECT_NE(error.find("t.res"), std::string::npos) << error;
+    EXPECT_NE(error.find("offset"), std::string::npos) << error;
     EXPECT_NE(error.find(c.why), std::string::npos) << error;
   }
 }
 
-// The rules by which the model matches what windres writes into the binary.
-TEST(RcScript, ModelsWhatWindresWrites) {
-  const std::string header = "#pragma once\n#define IDC_A 7 // seven\n#define IDS_X 0x10\n";
-  const std::string rc =
-      "#include <winresrc.h>\n"
-      "#include \"resource.h\"\n"
-      "/* a comment\n   over two lines */\n"
-      "LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n"
-      "D DIALOG 1, 2, 30, 40\n"
-      "STYLE WS_POPUP | DS_MODALFRAME\n"
-      "CAPTION \"say \"\"hi\"\"\"\n"
-      "FONT 9, \"Face\"\n"
-      "BEGIN\n"
-      "  CONTROL \"\"\"\", IDC_A, \"Button\", BS_GROUPBOX | 0x100, 3, 4, 5, 6\n"
-      "END\n"
-      "STRINGTABLE\n"
-      "BEGIN\n"
-      "  IDS_X \"sixteen\"\n"
-      "END\n"
-      "1 24 \"app.manifest\"\n";
-  script_files files("model", rc, &header);
-  rc::script s;
+// What windres writes for the statements vivediz.rc uses (tests/sample_resources.rc).
+TEST(CompiledResources, ReadsWhatWindresWrites) {
+  res::compiled s;
   std::string error;
-  ASSERT_TRUE(rc::load(files.rc_path(), &s, &error)) << error;
+  ASSERT_TRUE(res::load(VIVEDIZ_SAMPLE_RESOURCES, &s, &error)) << error;
 
-  const rc::dialog* d = rc::find_dialog(s, "D");
+  const res::dialog* d = res::find_dialog(s, "d");  // names compare as FindResourceW compares
   ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->name, "D");
   EXPECT_EQ(d->style, 0x80000000u | 0x80 | 0x00C00000u | 0x40);  // CAPTION and FONT add theirs
   EXPECT_EQ(d->caption, u"say \"hi\"");
   EXPECT_EQ(d->font_points, 9);
@@ -447,11 +443,14 @@ TEST(RcScript, ModelsWhatWindresWrites) {
   EXPECT_EQ(d->language, kEnglishUs);
   ASSERT_EQ(d->controls.size(), 1u);
   EXPECT_EQ(d->controls[0].id, 7);
+  EXPECT_EQ(d->controls[0].class_name, "BUTTON");
   EXPECT_EQ(d->controls[0].text, u"\"");
   EXPECT_EQ(d->controls[0].style, kChildVisible | 0x7 | 0x100);
   EXPECT_EQ(s.strings, (std::map<std::uint32_t, std::u16string>{{16, u"sixteen"}}));
-  EXPECT_EQ(s.resource_types, (std::vector<std::string>{"DIALOG", "STRINGTABLE", "24"}));
-  EXPECT_EQ(rc::find_dialog(s, "E"), nullptr);
+  std::vector<std::string> types;
+  for (const res::resource& r : s.resources) types.push_back(r.type);
+  EXPECT_EQ(types, (std::vector<std::string>{"5", "6", "24"}));
+  EXPECT_EQ(res::find_dialog(s, "E"), nullptr);
 }
 
 }  // namespace

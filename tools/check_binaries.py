@@ -1,13 +1,14 @@
-#!/usr/bin/env python3
-"""Checks the shipped programs themselves: PE header, imports, load configuration, resources,
-version, no test strings.
+#!/usr/bin/python3
+"""Checks the shipped programs themselves, as the pefile library reads them: PE header, imports,
+load configuration, resources, version, no test strings.
 
 Usage: check_binaries.py [dist-dir]   (default: dist)
 Prints one line per check and "N passed, N failed" at the end; exits 1 on any failure.
 """
 import os
-import struct
 import sys
+
+import pefile
 
 import reproducibility
 
@@ -18,144 +19,56 @@ EXPECTED_VERSION = {"FileVersion": "1.0.1.6", "ProductVersion": "2.5.4", "Intern
 TEST_ONLY_STRINGS = ["VIVEDIZ_TEST_CPUID_40000000", "VIVEDIZ_TEST_CPUID_40000100", "VIVEDIZ_TEST_ADMIN"]
 RT_DIALOG, RT_STRING, RT_VERSION, RT_MANIFEST = 5, 6, 16, 24
 LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+LOAD_CONFIG = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]
 # Looked up at run time, never imported: they are newer than the floors.
 LOOKED_UP = {("kernel32.dll", "SetDefaultDllDirectories"), ("kernel32.dll", "SetDllDirectoryW")}
 DIALOG_NAMES = {"ORVANE_DLG_TEMPLATE", "ORVANE_DLG_KVM_TEMPLATE", "ORVANE_DLG_BASIC_TEMPLATE",
                 "TARN_VIVEDIZ_DLG_TEMPLATE"}
 
 
-class PE:
-    def __init__(self, data):
-        self.data = data
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("not a PE file")
-        self.machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
-        opt = pe + 24
-        self.magic = struct.unpack_from("<H", data, opt)[0]
-        self.os_version = struct.unpack_from("<HH", data, opt + 40)
-        self.subsystem_version = struct.unpack_from("<HH", data, opt + 48)
-        self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
-        self.image_base = struct.unpack_from("<I" if self.magic == 0x10B else "<Q", data,
-                                             opt + (28 if self.magic == 0x10B else 24))[0]
-        self.checksum_at = opt + 64
-        self.directory_table = opt + (96 if self.magic == 0x10B else 112)
-        self.directories = [struct.unpack_from("<II", data, self.directory_table + 8 * i)
-                            for i in range(16)]
-        table = opt + optional_size
-        self.sections = []
-        for i in range(sections):
-            name, vsize, va, raw_size, raw = struct.unpack_from("<8sIIII", data, table + 40 * i)
-            self.sections.append((va, max(vsize, raw_size), raw))
-
-    def offset(self, rva):
-        for va, size, raw in self.sections:
-            if va <= rva < va + size:
-                return raw + rva - va
-        raise ValueError("rva %#x outside every section" % rva)
-
-    def load_config(self):
-        """(header entry size, table's Size, DependentLoadFlags, SEHandlerTable, SEHandlerCount)
-        or None; a field that the table's Size does not cover reads as None."""
-        rva, entry_size = self.directories[10]
-        if rva == 0:
-            return None
-        at = self.offset(rva)
-        size = struct.unpack_from("<I", self.data, at)[0]
-        x86 = self.magic == 0x10B
-        field = lambda offset, fmt: (struct.unpack_from(fmt, self.data, at + offset)[0]
-                                     if offset + struct.calcsize(fmt) <= size else None)
-        return (entry_size, size, field(0x36 if x86 else 0x4E, "<H"),
-                field(0x40 if x86 else 0x60, "<I" if x86 else "<Q"),
-                field(0x44 if x86 else 0x68, "<I" if x86 else "<Q"))
-
-    def cstring(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
-
-    def imports(self):
-        rva, _ = self.directories[1]
-        result = []
-        thunk_size, ordinal_bit = (4, 1 << 31) if self.magic == 0x10B else (8, 1 << 63)
-        at = self.offset(rva)
-        while True:
-            lookup, _, _, name, first = struct.unpack_from("<IIIII", self.data, at)
-            if name == 0:
-                break
-            dll = self.cstring(name)
-            thunk = self.offset(lookup or first)
-            while True:
-                value = int.from_bytes(self.data[thunk:thunk + thunk_size], "little")
-                if value == 0:
-                    break
-                function = "#%d" % (value & 0xFFFF) if value & ordinal_bit else self.cstring(value + 2)
-                result.append((dll, function))
-                thunk += thunk_size
-            at += 20
-        return result
-
-    def resources(self):
-        """{type: {name: [(language, bytes)]}}; names are ints or strings."""
-        rva, _ = self.directories[2]
-        if rva == 0:
-            return {}
-        base = self.offset(rva)
-
-        def entries(at):
-            named, ids = struct.unpack_from("<HH", self.data, at + 12)
-            for i in range(named + ids):
-                name, target = struct.unpack_from("<II", self.data, at + 16 + 8 * i)
-                if name & 0x80000000:
-                    s = base + (name & 0x7FFFFFFF)
-                    length = struct.unpack_from("<H", self.data, s)[0]
-                    name = self.data[s + 2:s + 2 + 2 * length].decode("utf-16-le")
-                yield name, target
-
-        tree = {}
-        for rtype, t in entries(base):
-            for name, n in entries(base + (t & 0x7FFFFFFF)):
-                for language, leaf in entries(base + (n & 0x7FFFFFFF)):
-                    data_rva, size = struct.unpack_from("<II", self.data, base + leaf)
-                    start = self.offset(data_rva)
-                    tree.setdefault(rtype, {}).setdefault(name, []).append(
-                        (language, self.data[start:start + size]))
-        return tree
+def resources(pe):
+    """{type: {name: [language]}}; names are ints or strings."""
+    tree = {}
+    directory = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for rtype in directory.entries if directory else []:
+        for name in rtype.directory.entries:
+            key = str(name.name) if name.name is not None else name.id
+            tree.setdefault(rtype.id, {})[key] = [lang.id for lang in name.directory.entries]
+    return tree
 
 
-def version_strings(block):
-    """The StringFileInfo entries of a VS_VERSIONINFO block."""
-    found = {}
-
-    def walk(at, end):
-        while at + 6 <= end:
-            length, value_length, kind = struct.unpack_from("<HHH", block, at)
-            if length == 0:
-                return
-            key_end = at + 6
-            while block[key_end:key_end + 2] != b"\0\0":
-                key_end += 2
-            key = block[at + 6:key_end].decode("utf-16-le")
-            value_at = (key_end + 2 + 3) & ~3
-            if kind == 1 and value_length and key not in ("StringFileInfo", "VarFileInfo"):
-                raw = block[value_at:value_at + 2 * value_length].decode("utf-16-le")
-                found[key] = raw.rstrip("\0")
-            children = value_at + (value_length * (2 if kind == 1 else 1))
-            children = (children + 3) & ~3
-            if key in ("VS_VERSION_INFO", "StringFileInfo") or (len(key) == 8 and kind == 1 and not value_length):
-                walk(children, at + length)
-            at = (at + length + 3) & ~3
-
-    walk(0, len(block))
-    return found
+def version_strings(pe):
+    """The StringFileInfo entries of the version resource."""
+    return {key.decode("utf-8"): value.decode("utf-8")
+            for info in getattr(pe, "FileInfo", []) for block in info
+            if block.Key == b"StringFileInfo" for table in block.StringTable
+            for key, value in table.entries.items()}
 
 
-def fixed_versions(block):
-    at = block.find(struct.pack("<I", 0xFEEF04BD))
-    if at < 0:
+def fixed_versions(pe):
+    if not getattr(pe, "VS_FIXEDFILEINFO", None):
         return None, None
-    file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<IIII", block, at + 8)
+    fixed = pe.VS_FIXEDFILEINFO[0]
     split = lambda ms, ls: (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
-    return split(file_ms, file_ls), split(product_ms, product_ls)
+    return (split(fixed.FileVersionMS, fixed.FileVersionLS),
+            split(fixed.ProductVersionMS, fixed.ProductVersionLS))
+
+
+def load_config(pe):
+    """(header entry size, table's Size, DependentLoadFlags, SEHandlerTable, SEHandlerCount) or
+    None; a field that the table's own Size does not cover reads as None."""
+    if not hasattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG"):
+        return None
+    table = pe.DIRECTORY_ENTRY_LOAD_CONFIG.struct
+    covered = lambda name: table.get_field_relative_offset(name) < table.Size
+    field = lambda name: getattr(table, name) if covered(name) else None
+    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[LOAD_CONFIG]
+    # pefile 2023.2.7 (Debian 12's) names DependentLoadFlags by its older name, Reserved1: the
+    # two bytes after CSDVersion, reserved before Windows 10 version 1607 gave them this meaning.
+    # Later pefile releases call it DependentLoadFlags.
+    flags = "DependentLoadFlags" if hasattr(table, "DependentLoadFlags") else "Reserved1"
+    return (entry.Size, table.Size, field(flags), field("SEHandlerTable"),
+            field("SEHandlerCount"))
 
 
 def load_floor(path):
@@ -168,31 +81,43 @@ def load_floor(path):
     return floor
 
 
+def imports(pe):
+    """(dll, function) pairs; a function imported by number as "#number"."""
+    return [(dll.dll.decode("ascii"), f.name.decode("ascii") if f.name else "#%d" % f.ordinal)
+            for dll in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []) for f in dll.imports]
+
+
 def check(arch, path, floor_table, report):
     data = open(path, "rb").read()
-    pe = PE(data)
+    pe = pefile.PE(data=data)
+    # pefile's own reading of the headers, a second parser's view: anything it finds odd (a
+    # directory outside the file, a bad section, a suspicious import) is a defect here too.
+    report(arch, "pefile reports no warnings", not pe.get_warnings(), "; ".join(pe.get_warnings()))
     limit = FLOORS[arch]
     expected_machine = 0x8664 if arch == "x64" else 0x14C
-    report(arch, "machine %#x" % pe.machine, pe.machine == expected_machine)
-    report(arch, "GUI subsystem (%d)" % pe.subsystem, pe.subsystem == 2)
-    report(arch, "OS version %d.%d at most %d.%d" % (*pe.os_version, *limit), pe.os_version <= limit)
-    report(arch, "subsystem version %d.%d at most %d.%d" % (*pe.subsystem_version, *limit),
-           pe.subsystem_version <= limit)
+    machine, header = pe.FILE_HEADER.Machine, pe.OPTIONAL_HEADER
+    os_version = (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion)
+    subsystem_version = (header.MajorSubsystemVersion, header.MinorSubsystemVersion)
+    report(arch, "machine %#x" % machine, machine == expected_machine)
+    report(arch, "GUI subsystem (%d)" % header.Subsystem, header.Subsystem == 2)
+    report(arch, "OS version %d.%d at most %d.%d" % (*os_version, *limit), os_version <= limit)
+    report(arch, "subsystem version %d.%d at most %d.%d" % (*subsystem_version, *limit),
+           subsystem_version <= limit)
 
-    imports = pe.imports()
-    dlls = sorted({dll.lower() for dll, _ in imports})
+    imported = imports(pe)
+    dlls = sorted({dll.lower() for dll, _ in imported})
     report(arch, "imports only from %s" % ", ".join(dlls), set(dlls) <= ALLOWED_DLLS)
-    unknown = [f"{d}!{f}" for d, f in imports if (d.lower(), f) not in floor_table]
-    report(arch, "every imported function listed with its floor (%d imported)" % len(imports),
+    unknown = [f"{d}!{f}" for d, f in imported if (d.lower(), f) not in floor_table]
+    report(arch, "every imported function listed with its floor (%d imported)" % len(imported),
            not unknown, ", ".join(unknown))
     too_new = [f"{d}!{f} ({floor_table[(d.lower(), f)][0]}.{floor_table[(d.lower(), f)][1]})"
-               for d, f in imports if (d.lower(), f) in floor_table and floor_table[(d.lower(), f)] > limit]
+               for d, f in imported if (d.lower(), f) in floor_table and floor_table[(d.lower(), f)] > limit]
     report(arch, "no imported function newer than %d.%d" % limit, not too_new, ", ".join(too_new))
-    looked_up = [f"{d}!{f}" for d, f in imports if (d.lower(), f) in LOOKED_UP]
+    looked_up = [f"{d}!{f}" for d, f in imported if (d.lower(), f) in LOOKED_UP]
     report(arch, "library search functions looked up, not imported", not looked_up,
            ", ".join(looked_up))
 
-    config = pe.load_config()
+    config = load_config(pe)
     report(arch, "load configuration present", config is not None)
     if config is not None:
         entry_size, size, flags, handler_table, handler_count = config
@@ -207,23 +132,22 @@ def check(arch, path, floor_table, report):
         report(arch, "no SafeSEH table declared", not handler_table and not handler_count,
                "table %s, count %s" % (handler_table, handler_count))
 
-    resources = pe.resources()
-    report(arch, "no RT_MANIFEST resource", RT_MANIFEST not in resources)
-    dialogs = set(resources.get(RT_DIALOG, {}))
+    found = resources(pe)
+    report(arch, "no RT_MANIFEST resource", RT_MANIFEST not in found)
+    dialogs = set(found.get(RT_DIALOG, {}))
     report(arch, "the four dialog templates", dialogs == DIALOG_NAMES, str(sorted(map(str, dialogs))))
-    report(arch, "string table present", RT_STRING in resources)
-    languages = {lang for t in (RT_DIALOG, RT_STRING) for v in resources.get(t, {}).values() for lang, _ in v}
+    report(arch, "string table present", RT_STRING in found)
+    languages = {lang for t in (RT_DIALOG, RT_STRING) for v in found.get(t, {}).values() for lang in v}
     report(arch, "dialogs and strings in English (United States)", languages == {0x409}, str(languages))
-    version = resources.get(RT_VERSION, {})
-    blocks = [b for v in version.values() for _, b in v]
-    report(arch, "one version resource", len(blocks) == 1)
-    if blocks:
-        strings = version_strings(blocks[0])
+    versions = sum(len(v) for v in found.get(RT_VERSION, {}).values())
+    report(arch, "one version resource", versions == 1)
+    if versions:
+        strings = version_strings(pe)
         for key, wanted in EXPECTED_VERSION.items():
             report(arch, "version %s %r" % (key, wanted), strings.get(key) == wanted, repr(strings.get(key)))
-        file_version, product_version = fixed_versions(blocks[0])
+        file_version, product_version = fixed_versions(pe)
         report(arch, "fixed file version 1.0.1.6", file_version == (1, 0, 1, 6), str(file_version))
-        report(arch, "fixed product version 2.5.4", product_version[:3] == (2, 5, 4), str(product_version))
+        report(arch, "fixed product version 2.5.4", (product_version or ())[:3] == (2, 5, 4), str(product_version))
     for text in TEST_ONLY_STRINGS:
         present = text.encode("ascii") in data or text.encode("utf-16-le") in data
         report(arch, "no test-only string %s" % text, not present)

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Enters the program's load configuration table (_load_config_used) in its PE header.
 
 Usage: set_load_config.py PROGRAM MAP
@@ -8,23 +8,11 @@ on x86 it is 64, the size Windows XP and earlier require there (newer loaders re
 Size field). The header checksum is computed again. Exits 1 when the table is missing.
 """
 import re
-import struct
 import sys
 
-from check_binaries import PE
+import pefile
 
-LOAD_CONFIG = 10
-
-
-def pe_checksum(data, checksum_at):
-    padded = data + b"\0" * (len(data) % 2)
-    total = 0
-    for i, (word,) in enumerate(struct.iter_unpack("<H", padded)):
-        if checksum_at <= 2 * i < checksum_at + 4:
-            continue
-        total += word
-        total = (total & 0xFFFF) + (total >> 16)
-    return ((total & 0xFFFF) + (total >> 16) + len(data)) & 0xFFFFFFFF
+LOAD_CONFIG = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]
 
 
 def table_address(map_path):
@@ -38,16 +26,20 @@ def table_address(map_path):
 
 def main():
     program, map_path = sys.argv[1], sys.argv[2]
-    data = bytearray(open(program, "rb").read())
-    pe = PE(bytes(data))
     address = table_address(map_path)
     if address is None:
         print("set_load_config: no _load_config_used in %s" % map_path, file=sys.stderr)
         return 1
-    rva = address - pe.image_base
-    size = 64 if pe.magic == 0x10B else struct.unpack_from("<I", data, pe.offset(rva))[0]
-    struct.pack_into("<II", data, pe.directory_table + 8 * LOAD_CONFIG, rva, size)
-    struct.pack_into("<I", data, pe.checksum_at, pe_checksum(bytes(data), pe.checksum_at))
+    pe = pefile.PE(program)
+    rva = address - pe.OPTIONAL_HEADER.ImageBase
+    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[LOAD_CONFIG]
+    entry.VirtualAddress = rva
+    entry.Size = 64 if pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE else pe.get_dword_at_rva(rva)
+    # The checksum covers the header entry just written, so it is computed over the new bytes.
+    pe = pefile.PE(data=pe.write())
+    pe.OPTIONAL_HEADER.CheckSum = pe.generate_checksum()
+    data = pe.write()
+    pe.close()
     open(program, "wb").write(data)
     return 0
 

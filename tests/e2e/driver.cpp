@@ -26,7 +26,6 @@
 #include "tests/e2e/remote_ui.h"
 #include "tests/e2e/scenarios.h"
 #include "tests/e2e/template_check.h"
-#include "tests/standin/rc_script.h"
 
 namespace e2e {
 namespace {
@@ -145,7 +144,7 @@ variant processor_variant(const std::string& signatures) {
 
 struct run_state {
   const scenario& s;
-  const rc::script& script;
+  const std::wstring& executable;  // the program file the templates are read from
   program_process& program;
   HWND dialog;
   HWND marker;
@@ -289,7 +288,7 @@ bool wait_for_help(run_state& run, const step& st) {
   check_hidden_owner(st.where, help, L"tarn_vivediz_app_class", L"TARN ORVANE Windows Application");
   ok_at(st.where, IsWindowEnabled(run.dialog) != FALSE,
         "settings dialog under help: expected enabled, got disabled");
-  check_against_template(st.where, help, *rc::find_dialog(run.script, "TARN_VIVEDIZ_DLG_TEMPLATE"));
+  check_against_template(st.where, help, run.executable, "TARN_VIVEDIZ_DLG_TEMPLATE");
   const std::wstring text = window_text(GetDlgItem(help, IDC_HELP_TEXT));
   const std::wstring first = text.substr(0, text.find(L"\r\n\r\n"));
   ok_at(st.where, first == st.text, "help text's first paragraph: expected %s, got %s",
@@ -505,8 +504,7 @@ void check_registry(const scenario& s) {
   }
 }
 
-bool run_scenario(const options& o, const rc::script& script, const scenario& s,
-                  const std::string& arch) {
+bool run_scenario(const options& o, const scenario& s, const std::string& arch) {
   begin_scenario(arch + " " + s.name);
   reset_to_baseline();
   bool prepared = true;
@@ -543,7 +541,7 @@ bool run_scenario(const options& o, const rc::script& script, const scenario& s,
         narrow(executable).c_str(), error);
   if (!started) return end_scenario();
 
-  run_state run{s, script, program, nullptr, nullptr, {}};
+  run_state run{s, executable, program, nullptr, nullptr, {}};
   bool going = true;
   if (shown != variant::none) {
     const DWORD start = GetTickCount();
@@ -565,7 +563,7 @@ bool run_scenario(const options& o, const rc::script& script, const scenario& s,
       run.dialog = dialogs.front();
       run.marker = GetDlgItem(run.dialog, IDC_SEND_WINDOW);
       going = settled(run, s.where);
-      check_against_template(s.where, run.dialog, *rc::find_dialog(script, template_of(shown)));
+      check_against_template(s.where, run.dialog, executable, template_of(shown));
       check_hidden_owner(s.where, run.dialog, L"vivediz_app_class", L"orvane Windows Application");
       HWND focus = focused_window(program.thread_id());
       ok_at(s.where, focus != nullptr && IsChild(run.dialog, focus),
@@ -754,15 +752,6 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
 
-  std::wstring rc_path = o.root + L"\\resources\\vivediz.rc";
-  for (wchar_t& c : rc_path) c = c == L'\\' ? L'/' : c;  // the parser joins paths with '/'
-  rc::script script;
-  std::string error;
-  if (!rc::load(narrow(rc_path), &script, &error)) {
-    std::printf("cannot read the dialog templates: %s\n0 passed, 1 failed\n", error.c_str());
-    return 1;
-  }
-
   saved_machine_state saved;
   saved.save();
   leave_program_windows_unmanaged();
@@ -779,7 +768,7 @@ int wmain(int argc, wchar_t** argv) {
         if (o.skip_arch == arch) {
           std::printf("SKIP %s %s\n", arch, s.name.c_str());
           ++skipped;
-        } else if (run_scenario(o, script, s, arch)) {
+        } else if (run_scenario(o, s, arch)) {
           ++passed;
         } else {
           ++failed;

@@ -1,4 +1,4 @@
-// Live dialog against template: the controls' identifiers, classes, styles, captions and places.
+// Live dialog against the program's own template: identifiers, classes, styles, captions, places.
 #include "tests/e2e/template_check.h"
 
 #include <cwchar>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/e2e/remote_ui.h"
+#include "tests/standin/dialog_template.h"
 
 namespace e2e {
 namespace {
@@ -16,7 +17,7 @@ INT_PTR CALLBACK reference_procedure(HWND, UINT, WPARAM, LPARAM) { return FALSE;
 // Wine's MapDialogRect refuses a dialog of another process (ERROR_INVALID_WINDOW_HANDLE), so the
 // mapping is taken from a hidden dialog of this process with the template's font: the dialog
 // manager derives the base units from the font alone.
-RECT map_dialog_units(const rc::dialog& font_source, RECT units) {
+RECT map_dialog_units(const res::dialog& font_source, RECT units) {
   static std::map<std::string, HWND> references;
   const std::string key = font_source.font_face + "/" + std::to_string(font_source.font_points);
   HWND& reference = references[key];
@@ -44,16 +45,47 @@ std::string rect_text(const RECT& r) {
          "x" + std::to_string(r.bottom);
 }
 
-bool is_radio(const rc::control& c) {
+bool is_radio(const res::control& c) {
   return _wcsicmp(wide(c.class_name).c_str(), L"Button") == 0 &&
          (c.style & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
 }
 
-bool is_edit(const rc::control& c) { return _wcsicmp(wide(c.class_name).c_str(), L"Edit") == 0; }
+bool is_edit(const res::control& c) { return _wcsicmp(wide(c.class_name).c_str(), L"Edit") == 0; }
+
+// The template as the program file holds it; Windows finds and loads it, the bytes are decoded
+// as the dialog manager reads them.
+bool read_template(const std::wstring& program, const char* name, res::dialog* out,
+                   std::string* error) {
+  HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) {
+    *error = "LoadLibraryExW failed with error " + std::to_string(GetLastError());
+    return false;
+  }
+  HRSRC found = FindResourceW(module, wide(std::string(name)).c_str(), RT_DIALOG);
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  bool decoded = false;
+  if (bytes == nullptr) {
+    *error = "FindResourceW or LoadResource failed with error " + std::to_string(GetLastError());
+  } else {
+    out->name = name;
+    decoded = res::decode_dialog(static_cast<const unsigned char*>(bytes),
+                                 SizeofResource(module, found), out, error);
+  }
+  FreeLibrary(module);
+  return decoded;
+}
 
 }  // namespace
 
-void check_against_template(location where, HWND dialog, const rc::dialog& expected) {
+void check_against_template(location where, HWND dialog, const std::wstring& program,
+                            const char* template_name) {
+  res::dialog expected;
+  std::string error;
+  const bool read = read_template(program, template_name, &expected, &error);
+  ok_at(where, read, "template %s of %s: expected it read, got %s", template_name,
+        narrow(program).c_str(), error.c_str());
+  if (!read) return;
   wchar_t caption[512] = L"";
   GetWindowTextW(dialog, caption, 512);
   ok_at(where, wide(expected.caption) == caption, "%s caption: expected %s, got %s",
@@ -90,14 +122,14 @@ void check_against_template(location where, HWND dialog, const rc::dialog& expec
   // The identifiers in template order first: when they differ, this is another dialog (or a
   // broken one), and one line says so better than a line for every control.
   std::string wanted_ids, got_ids;
-  for (const rc::control& c : expected.controls) wanted_ids += " " + std::to_string(c.id);
+  for (const res::control& c : expected.controls) wanted_ids += " " + std::to_string(c.id);
   for (HWND child : children) got_ids += " " + std::to_string(GetDlgCtrlID(child));
   ok_at(where, wanted_ids == got_ids, "%s controls: expected%s, got%s", expected.name.c_str(),
         wanted_ids.c_str(), got_ids.c_str());
   if (wanted_ids != got_ids) return;
 
   for (std::size_t i = 0; i < children.size(); ++i) {
-    const rc::control& c = expected.controls[i];
+    const res::control& c = expected.controls[i];
     HWND child = children[i];
     const std::wstring klass = class_name(child);
     ok_at(where, _wcsicmp(klass.c_str(), wide(c.class_name).c_str()) == 0,

@@ -1,16 +1,19 @@
-// Compares a live dialog of the program with its template in resources/vivediz.rc.
+// Compares a live dialog of the program with its template, read from the program file itself.
 #pragma once
 
 #include <windows.h>
 
+#include <string>
+
 #include "tests/e2e/checks.h"
-#include "tests/standin/rc_script.h"
 
 namespace e2e {
 
-// Caption, style, client size, and every control in template order: identifier, window class,
-// style, caption (edits excepted: they show values) and place, mapped from dialog units with
-// MapDialogRect.
-void check_against_template(location where, HWND dialog, const rc::dialog& expected);
+// Reads the template named template_name from the program file through Win32 (LoadLibraryExW as
+// a data file, FindResourceW, LoadResource) and checks the dialog against it: caption, style,
+// client size, and every control in template order: identifier, window class, style, caption
+// (edits excepted: they show values) and place, mapped from dialog units with MapDialogRect.
+void check_against_template(location where, HWND dialog, const std::wstring& program,
+                            const char* template_name);
 
 }  // namespace e2e

@@ -2,8 +2,9 @@
 //
 // The stand-in is a small model of the machine: a registry tree (case-insensitive names, typed raw
 // values, access checked per handle), a CPUID table, the token's answer, devices with properties,
-// dialogs built from the templates in resources/vivediz.rc, a message queue, and logs of what the
-// user and the drivers would see. Any single operation can be made to fail with a chosen error.
+// dialogs built from the templates of resources/vivediz.rc as windres compiles them, a message
+// queue, and logs of what the user and the drivers would see. Any single operation can be made to
+// fail with a chosen error.
 #pragma once
 
 #include <cstdint>
@@ -116,7 +117,7 @@ struct message_record {
 const std::vector<message_record>& messages();
 // Text for test messages: ASCII as it is, anything else as \uXXXX.
 std::string narrow(const std::u16string& s);
-// The text of a string-table entry, as the templates' .rc file holds it.
+// The text of a string-table entry, as the compiled string table holds it.
 std::u16string string_text(u32 id);
 // Observable events in order, one line each:
 //   "set <path>\<name>=<dword in hex>" (other types: "=<type>:<byte count>"),

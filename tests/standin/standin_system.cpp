@@ -2,7 +2,7 @@
 #include <cstring>
 #include <map>
 
-#include "tests/standin/rc_script.h"
+#include "tests/standin/compiled_resources.h"
 #include "tests/standin/standin_internal.h"
 
 namespace standin {
@@ -123,9 +123,9 @@ int reboot_prompts() { return reboot_count; }
 const std::vector<message_record>& messages() { return message_log; }
 
 std::u16string string_text(u32 id) {
-  const rc::script& script = rc::project_script();
-  auto it = script.strings.find(id);
-  return it == script.strings.end() ? std::u16string() : it->second;
+  const std::map<u32, std::u16string>& strings = res::project_resources().strings;
+  auto it = strings.find(id);
+  return it == strings.end() ? std::u16string() : it->second;
 }
 
 }  // namespace standin

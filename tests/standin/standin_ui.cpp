@@ -1,8 +1,8 @@
-// Stand-in windows, dialogs built from the .rc templates, focus and the message queue.
+// Stand-in windows, dialogs built from the compiled templates, focus and the message queue.
 #include <cstring>
 #include <deque>
 
-#include "tests/standin/rc_script.h"
+#include "tests/standin/compiled_resources.h"
 #include "tests/standin/standin_internal.h"
 
 namespace standin {
@@ -283,7 +283,7 @@ std::intptr_t dialog_box_param(module_handle module, const char16_t* template_na
   if (fault_for(op::dialog_create, name) != 0) return -1;
   // A null module means the program's own, as FindResourceW takes it.
   if (module != nullptr && reinterpret_cast<std::uintptr_t>(module) != own_module_value) return -1;
-  const rc::dialog* t = rc::find_dialog(rc::project_script(), narrow(name));
+  const res::dialog* t = res::find_dialog(res::project_resources(), narrow(name));
   if (t == nullptr) return -1;
   record("dialog " + narrow(name));
 
@@ -296,7 +296,7 @@ std::intptr_t dialog_box_param(module_handle module, const char16_t* template_na
   d.state.caption = t->caption;
   const window_handle self = add_window({kind::dialog, index, -1});
   d.self = self;
-  for (const rc::control& c : t->controls) {
+  for (const res::control& c : t->controls) {
     d.state.controls.push_back({c.id, c.class_name, c.style, c.text, bst_unchecked,
                                 (c.style & ws_disabled) == 0, c.x, c.y, c.w, c.h});
     d.control_handles.push_back(
