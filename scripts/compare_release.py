@@ -10,12 +10,12 @@ scripts/reproduce.sh RELEASE builds the reference in a fresh clone and runs this
 """
 import hashlib
 import os
-import subprocess
 import sys
 import tempfile
 import zipfile
 
 import buildinfo
+import sign
 
 COMPARED = ["x64/vivediz.exe", "x86/vivediz.exe", "ADMINISTRATORS.txt"]
 PROGRAMS = COMPARED[:2]
@@ -59,15 +59,12 @@ def sums_hold(folder):
 def without_signature(path, scratch):
     """The program's bytes with its signature removed, and whether it had one."""
     stripped = os.path.join(scratch, "stripped-" + os.path.basename(os.path.dirname(path)) + ".exe")
-    result = subprocess.run(["osslsigncode", "remove-signature", "-in", path, "-out", stripped],
-                            capture_output=True, text=True)
-    if result.returncode != 0 and "No signature found" in result.stdout + result.stderr:
-        with open(path, "rb") as f:
-            return f.read(), False
-    if result.returncode != 0:
-        sys.exit("compare_release: osslsigncode cannot remove the signature of %s" % path)
-    with open(stripped, "rb") as f:
-        return f.read(), True
+    try:
+        signed = sign.remove_signature(path, stripped)
+    except sign.SigningError as error:
+        sys.exit("compare_release: %s" % error)
+    with open(stripped if signed else path, "rb") as f:
+        return f.read(), signed
 
 
 def compare(release, reference):

@@ -31,12 +31,12 @@ PROGRAMS = ["x64/vivediz.exe", "x86/vivediz.exe"]
 GUIDE = "ADMINISTRATORS.txt"
 
 
-def version():
-    """The file version of the program's version resource."""
+def version_string(key):
+    """A string of the program's version resource, such as FileVersion."""
     rc = open(os.path.join(ROOT, "resources", "vivediz.rc"), encoding="utf-8").read()
-    found = re.search(r'VALUE\s+"FileVersion",\s*"([0-9.]+)"', rc)
+    found = re.search(r'VALUE\s+"%s",\s*"([^"]*)"' % key, rc)
     if not found:
-        sys.exit("release: no FileVersion in resources/vivediz.rc")
+        sys.exit("release: no %s in resources/vivediz.rc" % key)
     return found.group(1)
 
 
@@ -72,12 +72,6 @@ def commit_time():
     return max(time.gmtime(epoch())[:6], (1980, 1, 1, 0, 0, 0))  # a zip's clock starts in 1980
 
 
-def description():
-    """The programs' FileDescription, which Windows shows as the signed program's name."""
-    rc = open(os.path.join(ROOT, "resources", "vivediz.rc"), encoding="utf-8").read()
-    return re.search(r'VALUE\s+"FileDescription",\s*"([^"]*)"', rc).group(1)
-
-
 def shown(path):
     """A path as the output names it: within the repository relative to it, else absolute."""
     inside = os.path.commonpath([path, ROOT]) == ROOT
@@ -92,7 +86,7 @@ def remove_release(out, name):
 
 
 def main():
-    name = "vivediz-" + version()
+    name = "vivediz-" + version_string("FileVersion")
     out = os.path.join(ROOT, "out", "release")
     if sys.argv[1:2] == ["--out"] and len(sys.argv) == 3:
         out = os.path.abspath(sys.argv[2])
@@ -110,7 +104,8 @@ def main():
     signature = None
     if sign.requested(os.environ):
         try:
-            signed, signature = sign.sign(files, PROGRAMS, description(), os.environ)
+            signed, signature = sign.sign(files, PROGRAMS, version_string("FileDescription"),
+                                          os.environ)  # the name Windows shows for the signature
         except sign.SigningError as error:
             remove_release(out, name)
             print("release: not signed, no release made: %s" % error, file=sys.stderr)

@@ -139,6 +139,18 @@ def osslsigncode(arguments, what):
         raise SigningError("%s: %s" % (what, said[0] if said else "osslsigncode failed"))
 
 
+def remove_signature(path, out):
+    """Writes the program at path without its Authenticode signature to out; False, writing
+    nothing, when it carries none."""
+    result = subprocess.run(["osslsigncode", "remove-signature", "-in", path, "-out", out],
+                            capture_output=True, text=True)
+    if result.returncode == 0:
+        return True
+    if "No signature found" in result.stdout + result.stderr:
+        return False
+    raise SigningError("osslsigncode cannot remove the signature of %s" % path)
+
+
 def sign_one(given, description, unsigned, folder, name):
     stem = name.replace("/", "-")
     source, signed, stripped = (os.path.join(folder, stem + suffix)
@@ -155,10 +167,10 @@ def sign_one(given, description, unsigned, folder, name):
     if "SIGN_TIMESTAMP_URL" in given:
         arguments += ["-ts", given["SIGN_TIMESTAMP_URL"]]
     osslsigncode(arguments + ["-in", source, "-out", signed], "signing %s" % name)
-    osslsigncode(["remove-signature", "-in", signed, "-out", stripped],
-                 "removing the new signature from %s" % name)
     with open(signed, "rb") as f:
         result = f.read()
+    if not remove_signature(signed, stripped):
+        raise SigningError("signing %s left no signature to remove" % name)
     with open(stripped, "rb") as f:
         if f.read() != unsigned:
             raise SigningError("signing %s changed more than the signature" % name)

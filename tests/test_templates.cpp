@@ -367,19 +367,14 @@ std::vector<unsigned char> compiled_bytes() {
                                     std::istreambuf_iterator<char>());
 }
 
-// The offset of the first resource of that type in a .res file, or 0.
-std::size_t entry_of_type(const std::vector<unsigned char>& bytes, std::uint16_t type) {
-  for (std::size_t at = 0; at + 12 <= bytes.size();) {
-    auto u32 = [&](std::size_t i) {
-      return bytes[i] | bytes[i + 1] << 8 | bytes[i + 2] << 16 | std::uint32_t{bytes[i + 3]} << 24;
-    };
-    if (bytes[at + 8] == 0xFF && bytes[at + 9] == 0xFF &&
-        (bytes[at + 10] | bytes[at + 11] << 8) == type) {
-      return at;
-    }
-    at = (at + u32(at) + u32(at + 4) + 3) & ~std::size_t{3};
+// The first resource of that type, with where it lies in the .res file.
+const res::resource& first_of_type(const char* type) {
+  for (const res::resource& r : res::project_resources().resources) {
+    if (r.type == type) return r;
   }
-  return 0;
+  static const res::resource none{};
+  ADD_FAILURE() << "no resource of type " << type;
+  return none;
 }
 
 // Bytes that are not what the program's resources are fail loudly, naming where, instead of being
@@ -387,12 +382,11 @@ std::size_t entry_of_type(const std::vector<unsigned char>& bytes, std::uint16_t
 TEST(CompiledResources, UnsupportedInputFailsNamingTheOffset) {
   const std::vector<unsigned char> good = compiled_bytes();
   ASSERT_GT(good.size(), 64u);
-  const std::size_t dialog = entry_of_type(good, 5), strings = entry_of_type(good, 6),
-                    version = entry_of_type(good, 16);
+  const std::size_t dialog = first_of_type("5").header_at, template_at = first_of_type("5").data_at,
+                    strings = first_of_type("6").data_at, version = first_of_type("16").data_at;
   ASSERT_NE(dialog, 0u);
   ASSERT_NE(strings, 0u);
   ASSERT_NE(version, 0u);
-  const std::size_t template_at = dialog + (good[dialog + 4] | good[dialog + 5] << 8);
   const struct {
     const char* tag;
     std::function<void(std::vector<unsigned char>&)> change;
@@ -409,9 +403,8 @@ TEST(CompiledResources, UnsupportedInputFailsNamingTheOffset) {
       {"menu", [&](std::vector<unsigned char>& b) { b[template_at + 18] = 'M'; }, "a menu"},
       {"control_count", [&](std::vector<unsigned char>& b) { b[template_at + 8] = 0xFF; },
        "ends early"},
-      {"string_length", [&](std::vector<unsigned char>& b) { b[strings + 32] = 0x7F; },
-       "string block"},
-      {"version_signature", [&](std::vector<unsigned char>& b) { b[version + 32 + 40] ^= 1; },
+      {"string_length", [&](std::vector<unsigned char>& b) { b[strings] = 0x7F; }, "string block"},
+      {"version_signature", [&](std::vector<unsigned char>& b) { b[version + 40] ^= 1; },
        "version resource"},
   };
   for (const auto& c : cases) {

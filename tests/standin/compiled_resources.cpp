@@ -72,7 +72,7 @@ bool decode(const std::vector<unsigned char>& bytes, const std::string& where, c
   // Version and Characteristics on a four-byte boundary, then the data.
   for (byte_reader r(bytes.data(), bytes.size()); r.at() < bytes.size(); r.align4()) {
     const std::size_t start = r.at(), size = r.u32(), header = r.u32();
-    resource e{r.name(), r.name(), 0, {}};
+    resource e{r.name(), r.name(), 0, {}, start, start + header};
     r.align4();
     r.skip(6);
     e.language = std::uint16_t(r.u16());

@@ -16,6 +16,7 @@ struct resource {
   std::string type, name;  // a number as its decimal value, e.g. type "5" for RT_DIALOG
   std::uint16_t language;
   std::vector<unsigned char> data;
+  std::size_t header_at, data_at;  // where the entry and its data begin in the .res file
 };
 
 struct version_info {
