@@ -85,3 +85,4 @@ target_link_options(start_timer PRIVATE -static -municode)
 target_link_libraries(start_timer PRIVATE psapi)
 
 include(${CMAKE_SOURCE_DIR}/cmake/e2e_tools.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/cmake/guide_tools.cmake)

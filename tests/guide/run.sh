@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs the administrator's guide's command blocks under Wine (tests/guide/run_guide_commands.py)
+# in the project's prefix, with one wineserver for the whole run. Needs scripts/build.sh windows.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+source scripts/wine_env.sh
+if [ ! -f build/win-x64/xp_reg.exe ]; then
+  echo "guide: build/win-x64/xp_reg.exe is missing; run scripts/build.sh windows first" >&2
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+if ! wine_prefix_ready; then
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+started=0
+if timeout 1 wineserver -w 2>/dev/null; then
+  wineserver -p
+  started=1
+fi
+status=0
+python3 tests/guide/run_guide_commands.py "$@" || status=$?
+if [ "$started" -eq 1 ]; then wineserver -k 2>/dev/null || true; fi
+exit "$status"

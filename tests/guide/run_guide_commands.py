@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""Runs the command blocks of docs/administrators.md under Wine's cmd and reg, each as its test
+case in cases.py prepares it, and checks what they changed in the registry (and printed).
+
+A block without a marker, a run block that no case claims, and a case that names a missing block
+fail, as does any change a case does not expect. Prints "PASS name" / "FAIL name" per case and
+"N passed, N failed". Needs WINEPREFIX set, a running wineserver and build/win-x64/xp_reg.exe.
+The extraction's own tests (test_guide_blocks.py) run first and count as one check.
+Usage: run_guide_commands.py [--only TEXT] [GUIDE]   (--only: the cases whose name holds TEXT)
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import cases
+import guide_blocks
+import reg_state
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE = "wine"
+
+
+def reg_text(changes, deleted_trees=()):
+    """A REGEDIT4 file: trees deleted, then keys made and values set (data) or deleted (None)."""
+    lines = ["REGEDIT4", ""]
+    lines += ["[-%s]" % tree for tree in deleted_trees]
+    for key, values in changes.items():
+        if values is None:
+            lines += ["", "[-%s]" % key]
+            continue
+        lines += ["", "[%s]" % key]
+        lines += ['"%s"=%s' % (n, "-" if d is None else d) for n, d in values.items()]
+    return "\r\n".join(lines) + "\r\n"
+
+
+def wine(args, folder):
+    """Status and output of a Wine program. The output goes through a file, not a pipe: a
+    wineserver that the call starts would hold a pipe open after the program ends."""
+    with tempfile.TemporaryFile() as said:
+        status = subprocess.run([WINE] + args, cwd=folder, stdin=subprocess.DEVNULL, stdout=said,
+                                stderr=subprocess.STDOUT, timeout=120).returncode
+        said.seek(0)
+        return status, said.read().decode("latin-1").replace("\r", "")
+
+
+def import_reg(text, folder):
+    path = os.path.join(folder, "prepare.reg")
+    with open(path, "w", newline="") as f:
+        f.write(text)
+    status, said = wine(["reg", "import", "prepare.reg"], folder)
+    os.remove(path)
+    if status != 0:
+        raise RuntimeError("reg import of the preparation failed: " + said.strip())
+
+
+def baseline(folder):
+    values = {key: {name: None for name in names} for key, names in cases.OWNED_VALUES.items()}
+    import_reg(reg_text(values, cases.OWNED_TREES), folder)
+
+
+def state():
+    found = {}
+    for key in cases.WATCHED:
+        found.update(reg_state.export(WINE, key))
+    return found
+
+
+def run_case(case, texts, folder):
+    """The case's failures, as lines."""
+    baseline(folder)
+    import_reg(reg_text(case.prepare), folder)
+    before = state()
+    failures = []
+    for index, step in enumerate(case.steps):
+        if step[0] == "xp":
+            shutil.copy(os.path.join(ROOT, "build", "win-x64", "xp_reg.exe"),
+                        os.path.join(folder, "reg.exe"))
+            continue
+        if step[0] == "registry":
+            import_reg(reg_text(step[1]), folder)
+            continue
+        script = step[2] if len(step) > 2 else "block.cmd"
+        with open(os.path.join(folder, script), "w", newline="") as f:
+            f.write(texts[step[1]].replace("\n", "\r\n"))
+        status, said = wine(["cmd", "/c", script], folder)
+        for pattern in case.output.get(index, []):
+            if not re.search(pattern, said, re.MULTILINE):
+                failures.append("block %s: output lacks %r; it printed:\n%s" % (step[1], pattern, said))
+    got = reg_state.differences(before, state())
+    for line in sorted(set(got) - set(case.changes)):
+        failures.append("unexpected: " + line)
+    for line in sorted(set(case.changes) - set(got)):
+        failures.append("missing: " + line)
+    return failures
+
+
+def extraction_tests_pass():
+    suite = unittest.defaultTestLoader.loadTestsFromName("test_guide_blocks")
+    result = unittest.TextTestRunner(stream=sys.stdout, verbosity=0).run(suite)
+    print("%s the extraction of the guide's command blocks" % ("PASS" if result.wasSuccessful()
+                                                               else "FAIL"))
+    return result.wasSuccessful()
+
+
+def main():
+    arguments = sys.argv[1:]
+    only = ""
+    if arguments[:1] == ["--only"] and len(arguments) > 1:
+        only, arguments = arguments[1], arguments[2:]
+    guide = arguments[0] if arguments else os.path.join(ROOT, "docs", "administrators.md")
+    found = guide_blocks.blocks(open(guide, encoding="utf-8").read())
+    claimed = {name for case in cases.CASES for name in case.blocks()}
+    passed = failed = 0
+    if extraction_tests_pass():
+        passed += 1
+    else:
+        failed += 1
+    for problem in guide_blocks.problems(found, claimed):
+        print("FAIL %s: %s" % (os.path.basename(guide), problem))
+        failed += 1
+    texts = {b.label: b.text for b in found if b.kind == "run"}
+    saved = state()
+    for case in cases.CASES:
+        if only not in case.name or any(name not in texts for name in case.blocks()):
+            continue  # reported above
+        with tempfile.TemporaryDirectory() as folder:
+            failures = run_case(case, texts, folder)
+        print("%s %s" % ("FAIL" if failures else "PASS", case.name))
+        for line in failures:
+            print("    " + line.replace("\n", "\n    "))
+        failed += bool(failures)
+        passed += not failures
+    with tempfile.TemporaryDirectory() as folder:
+        baseline(folder)
+        put_back = {v[0]: {n: d for n, d in v[1].values()} for v in saved.values()}
+        import_reg(reg_text({k: put_back[k] for k in put_back if _owned(k)}), folder)
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+def _owned(key):
+    """Whether the baseline removed or changed the key, so that the end must put it back."""
+    lower = key.lower()
+    return any(lower == t.lower() or lower.startswith(t.lower() + "\\") for t in cases.OWNED_TREES) \
+        or lower in (k.lower() for k in cases.OWNED_VALUES)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
