@@ -78,6 +78,7 @@ stage "the Windows programs themselves" tools/check_binaries.py dist
 stage "the same programs from a fresh clone" bash scripts/reproduce.sh --skip-if-changed
 stage "the signed release (throwaway certificate)" bash tests/signed_release.sh
 [ -f scripts/fuzz.sh ] && stage "fuzz regressions" bash scripts/fuzz.sh regress
+stage "the guide's commands under Wine" bash tests/guide/run.sh
 stage "the programs under Wine" bash scripts/e2e.sh
 
 echo "== all stages"
