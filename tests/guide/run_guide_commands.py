@@ -80,6 +80,12 @@ def run_case(case, texts, folder):
             shutil.copy(os.path.join(ROOT, "build", "win-x64", "xp_reg.exe"),
                         os.path.join(folder, "reg.exe"))
             continue
+        if step[0] == "block" and step[1] == cases.BACKUP[1]:
+            with open(os.path.join(ROOT, cases.BACKUP_SCRIPT), newline="") as f:
+                script = f.read()
+            with open(os.path.join(folder, os.path.basename(cases.BACKUP_SCRIPT)), "w",
+                      newline="") as f:
+                f.write(script.replace("\r\n", "\n").replace("\n", "\r\n"))
         if step[0] == "registry":
             import_reg(reg_text(step[1]), folder)
             continue
