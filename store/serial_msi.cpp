@@ -64,13 +64,14 @@ u32 next_device_key(key_handle pci, u32* index, char16_t (&name)[name_units]) {
 // Device instance ids are shorter than MAX_DEVICE_ID_LEN (200) units without the terminator.
 constexpr u32 instance_id_units = 200;
 
-// Whether id is "PCI\<key_name>\...", the names compared case-insensitively.
+// Whether id is "<enumerator>\<key_name>\...", the key names compared case-insensitively.
 bool instance_of(const char16_t* id, const char16_t* key_name) {
-  constexpr u32 enumerator_units = 4;  // "PCI\"
-  if (!text::equal_prefix_ignore_case(id, u"PCI\\", enumerator_units)) return false;
+  const u32 id_units = text::length(id, instance_id_units);
+  u32 at = 0;
+  while (at < id_units && id[at] != u'\\') ++at;
   const u32 key_units = text::length(key_name, name_units);
-  const char16_t* rest = id + enumerator_units;
-  if (text::length(rest, key_units + 1) <= key_units) return false;
+  if (id_units - at < key_units + 2) return false;  // the backslashes around the key name
+  const char16_t* rest = id + at + 1;
   return text::equal_prefix_ignore_case(rest, key_name, key_units) && rest[key_units] == u'\\';
 }
 
