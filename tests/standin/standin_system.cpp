@@ -53,6 +53,14 @@ int device_of(const list_record& list, const platform::device_info* info) {
   return -1;
 }
 
+// The device info refers to in list, or -1 with ERROR_INVALID_PARAMETER as the last error.
+int device_in(platform::device_list list, const platform::device_info* info) {
+  list_record* l = lookup(list);
+  const int index = l ? device_of(*l, info) : -1;
+  if (index < 0) set_last_error(platform::error_invalid_parameter);
+  return index;
+}
+
 }  // namespace
 
 namespace internal {
@@ -198,12 +206,8 @@ bool setup_enum_device_info(device_list list, u32 index, device_info* info) {
 
 bool setup_get_device_property(device_list list, device_info* info, u32 property, u32* type,
                                void* buffer, u32 byte_size, u32* required_size) {
-  list_record* l = lookup(list);
-  const int index = l ? device_of(*l, info) : -1;
-  if (index < 0) {
-    set_last_error(error_invalid_parameter);
-    return false;
-  }
+  const int index = device_in(list, info);
+  if (index < 0) return false;
   const device& d = devices[static_cast<std::size_t>(index)];
   if (const u32 e = fault_for(op::device_get_property, first_hardware_id(d))) {
     set_last_error(e);
@@ -225,12 +229,8 @@ bool setup_get_device_property(device_list list, device_info* info, u32 property
 
 bool setup_set_device_property(device_list list, device_info* info, u32 property,
                                const void* buffer, u32 byte_size) {
-  list_record* l = lookup(list);
-  const int index = l ? device_of(*l, info) : -1;
-  if (index < 0) {
-    set_last_error(error_invalid_parameter);
-    return false;
-  }
+  const int index = device_in(list, info);
+  if (index < 0) return false;
   device& d = devices[static_cast<std::size_t>(index)];
   const std::u16string id = first_hardware_id(d);
   if (const u32 e = fault_for(op::device_set_property, id)) {
@@ -252,12 +252,8 @@ bool setup_set_device_property(device_list list, device_info* info, u32 property
 
 bool setup_get_device_instance_id(device_list list, device_info* info, char16_t* buffer, u32 units,
                                   u32* required_units) {
-  list_record* l = lookup(list);
-  const int index = l ? device_of(*l, info) : -1;
-  if (index < 0) {
-    set_last_error(error_invalid_parameter);
-    return false;
-  }
+  const int index = device_in(list, info);
+  if (index < 0) return false;
   const device& d = devices[static_cast<std::size_t>(index)];
   const std::u16string id = d.instance_id.empty()
                                 ? d.enumerator + u"\\DEVICE\\" + widen(std::to_string(index))
