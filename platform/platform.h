@@ -47,6 +47,7 @@ constexpr u32 reg_binary = 3;
 constexpr u32 reg_dword = 4;
 constexpr u32 reg_multi_sz = 7;
 
+constexpr u32 digcf_present = 0x2;
 constexpr u32 digcf_allclasses = 0x4;
 constexpr u32 spdrp_hardwareid = 0x1;
 constexpr u32 spdrp_configflags = 0xA;
@@ -97,6 +98,10 @@ bool setup_get_device_property(device_list list, device_info* info, u32 property
                                void* buffer, u32 byte_size, u32* required_size);
 bool setup_set_device_property(device_list list, device_info* info, u32 property,
                                const void* buffer, u32 byte_size);
+// The device's instance id ("PCI\<device key>\<instance>"), terminated, into units units;
+// *required_units receives its length with the terminator. False when it does not fit.
+bool setup_get_device_instance_id(device_list list, device_info* info, char16_t* buffer, u32 units,
+                                  u32* required_units);
 bool setup_destroy_device_list(device_list list);
 int setup_prompt_reboot();
 u32 last_error();

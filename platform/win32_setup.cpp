@@ -47,6 +47,15 @@ bool setup_set_device_property(device_list list, device_info* info, u32 property
                                            static_cast<const BYTE*>(buffer), byte_size) != FALSE;
 }
 
+bool setup_get_device_instance_id(device_list list, device_info* info, char16_t* buffer, u32 units,
+                                  u32* required_units) {
+  DWORD required = 0;
+  const BOOL ok = SetupDiGetDeviceInstanceIdW(to_hdevinfo(list), to_data(info),
+                                              reinterpret_cast<wchar_t*>(buffer), units, &required);
+  *required_units = required;
+  return ok != FALSE;
+}
+
 bool setup_destroy_device_list(device_list list) {
   return SetupDiDestroyDeviceInfoList(to_hdevinfo(list)) != FALSE;
 }

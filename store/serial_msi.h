@@ -5,7 +5,9 @@
 
 namespace store {
 
-// Opens, for reading, the first key under Enum\PCI whose name begins with "Ven_1AF4&Dev_1003".
+// Opens, for reading, the serial device's key under Enum\PCI: the key whose name begins with
+// "Ven_1AF4&Dev_1003" or "Ven_1AF4&Dev_1043". Of several, the first whose device is present; the
+// first when none is, or when the device setup interface cannot tell.
 platform::u32 open_serial_device_key(platform::key_handle* out);
 // From the first instance that has an MSI key. Succeeds without setting *value when the device
 // key has no instances.

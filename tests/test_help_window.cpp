@@ -405,6 +405,14 @@ TEST_F(HelpWindowTest, ProgramEndsWhenTheSettingsDialogEndsWhileHelpIsOpen) {
        [](window_handle d) { EXPECT_TRUE(standin::click(d, platform::id_cancel)); },
        0,
        {}},
+      {"OK with the most help dialogs open, after asking for one more",
+       app::max_open_help_dialogs,
+       [](window_handle d) {
+         press_help(d);  // opens nothing
+         EXPECT_TRUE(standin::click(d, platform::id_ok));
+       },
+       1,
+       {}},
   };
   for (const ending_case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -41,7 +41,10 @@ void add_instance(const std::u16string& device, const std::u16string& instance,
 class SerialMsiTest : public ::testing::Test {
  protected:
   void SetUp() override { standin::reset(); }
-  void TearDown() override { EXPECT_EQ(standin::open_key_count(), 0); }
+  void TearDown() override {
+    EXPECT_EQ(standin::open_key_count(), 0);
+    EXPECT_EQ(standin::open_device_list_count(), 0);
+  }
 
   static u32 read(u32* value) {
     *value = kUntouched;
@@ -83,7 +86,11 @@ INSTANTIATE_TEST_SUITE_P(
         missing_case{"OtherVirtioDevices",
                      {u"VEN_1AF4&DEV_1000&SUBSYS_00011AF4&REV_00",
                       u"VEN_1AF4&DEV_1001&SUBSYS_00021AF4&REV_00", u"VEN_1AF4&DEV_1004",
-                      u"VEN_1AF4&DEV_100"}}),
+                      u"VEN_1AF4&DEV_100"}},
+        // Modern virtio devices beside the console: block (0x1042) and the next ID (0x1044).
+        missing_case{"OtherModernVirtioDevices",
+                     {u"VEN_1AF4&DEV_1042&SUBSYS_11001AF4&REV_01", u"VEN_1AF4&DEV_1044",
+                      u"VEN_1AF4&DEV_104"}}),
     [](const ::testing::TestParamInfo<missing_case>& info) {
       return std::string(info.param.name);
     });
@@ -153,6 +160,102 @@ TEST_F(SerialMsiTest, OnlyFirstMatchingDeviceKeyIsUsed) {
                                              "Management\\MessageSignaledInterruptProperties"
                                              "\\MSISupported=0x1"});
 }
+
+// ---- Which of several device keys: the one whose device is present
+
+struct presence_case {
+  const char* name;
+  std::vector<std::u16string> keys;     // under PCI, each with one instance holding its index
+  std::vector<std::u16string> present;  // instance ids of present devices, in list order
+  std::vector<std::u16string> absent;   // instance ids of devices that are not present
+  int chosen;                           // the key that is read and written
+  bool list_asked;
+  op fault = op::reg_open;  // made to fail fault_times times (< 0: for ever; 0: no fault)
+  int fault_times = 0;
+};
+
+const std::u16string kTransitional = u"VEN_1AF4&DEV_1003&SUBSYS_00031AF4&REV_00";
+const std::u16string kModern = u"VEN_1AF4&DEV_1043&SUBSYS_11001AF4&REV_01";
+std::u16string id_of(const std::u16string& key, const std::u16string& instance = u"3&2&0&28") {
+  return u"PCI\\" + key + u"\\" + instance;
+}
+// An instance id of exactly units units (terminator not counted) for the modern key.
+std::u16string modern_id_of_length(std::size_t units) {
+  return id_of(kModern, std::u16string(units - 5 - kModern.size(), u'7'));
+}
+
+class SerialMsiPresenceTest : public SerialMsiTest,
+                              public ::testing::WithParamInterface<presence_case> {};
+
+TEST_P(SerialMsiPresenceTest, PresentDeviceKeyReadAndWritten) {
+  const presence_case& c = GetParam();
+  for (std::size_t i = 0; i < c.keys.size(); ++i) {
+    add_instance(kPci + u"\\" + c.keys[i], kFirst, static_cast<u32>(i));
+  }
+  for (const std::u16string& id : c.present) standin::add_device_instance(id, true);
+  for (const std::u16string& id : c.absent) standin::add_device_instance(id, false);
+  if (c.fault_times != 0) standin::fail(c.fault, kNotEnoughMemory, u"", 0, c.fault_times);
+
+  u32 value = 0;
+  ASSERT_EQ(read(&value), 0u);
+  EXPECT_EQ(value, static_cast<u32>(c.chosen));
+  ASSERT_EQ(store::write_serial_msi(7), 0u);
+  for (std::size_t i = 0; i < c.keys.size(); ++i) {
+    const u32 expected = static_cast<int>(i) == c.chosen ? 7u : static_cast<u32>(i);
+    EXPECT_EQ(standin::get_dword(msi_key(kPci + u"\\" + c.keys[i], kFirst), kValue), expected)
+        << standin::narrow(c.keys[i]);
+  }
+  EXPECT_EQ(sets().size(), 1u);
+  // One list per operation, of present PCI devices, or none at all.
+  const std::vector<standin::device_list_record>& lists = standin::device_lists_built();
+  ASSERT_EQ(lists.size(), c.list_asked ? 2u : 0u);
+  for (const standin::device_list_record& list : lists) {
+    EXPECT_EQ(standin::narrow(list.enumerator), "PCI");
+    EXPECT_EQ(list.flags, platform::digcf_allclasses | platform::digcf_present);
+  }
+}
+
+const std::vector<std::u16string> kPair = {kTransitional, kModern};  // in enumeration order
+const std::u16string kModernId = id_of(kModern);
+const std::u16string kTransitionalId = id_of(kTransitional);
+
+INSTANTIATE_TEST_SUITE_P(
+    Machines, SerialMsiPresenceTest,
+    ::testing::Values(
+        // One key is the device, present or not: the device setup interface is not asked.
+        presence_case{"ModernAlone", {kModern}, {kModernId}, {}, 0, false},
+        presence_case{"ModernAloneNotPresent", {kModern}, {}, {kModernId}, 0, false},
+        presence_case{"StaleTransitional", kPair, {kModernId}, {kTransitionalId}, 1, true},
+        presence_case{"StaleModern", kPair, {kTransitionalId}, {kModernId}, 0, true},
+        presence_case{"BothPresent", kPair, {kModernId, kTransitionalId}, {}, 0, true},
+        presence_case{"NeitherPresent", kPair, {}, {kModernId}, 0, true},
+        presence_case{"ListFails", kPair, {kModernId}, {}, 0, true, op::device_list, -1},
+        // Present PCI devices that are not the serial device's, and a third key found last.
+        presence_case{"ThirdKeyPresent",
+                      {kTransitional, kTransitional + u"&X", kModern},
+                      {id_of(u"VEN_1AF4&DEV_1042&SUBSYS_11001AF4&REV_01"), kModernId},
+                      {},
+                      2,
+                      true},
+        // "VEN_1AF4&DEV_1043" is a key of its own, not the beginning of the longer name.
+        presence_case{
+            "DeviceOfLongerKeyName", {u"VEN_1AF4&DEV_1043", kModern}, {kModernId}, {}, 1, true},
+        presence_case{"InstanceIdInOtherCase",
+                      {kTransitional, u"ven_1af4&dev_1043&subsys_11001af4&rev_01"},
+                      {kModernId},
+                      {},
+                      1,
+                      true},
+        // Instance ids are shorter than 200 units: the longest fits, a longer one is no device.
+        presence_case{"InstanceIdOf199Units", kPair, {modern_id_of_length(199)}, {}, 1, true},
+        presence_case{"InstanceIdOf200Units", kPair, {modern_id_of_length(200)}, {}, 0, true},
+        // A record that cannot be fetched is passed over (the first key's walk gets both failures);
+        // a list that fails every fetch is no answer.
+        presence_case{"FetchFailsTwice", kPair, {kModernId}, {}, 1, true, op::device_enum, 2},
+        presence_case{"FetchFailsAlways", kPair, {kModernId}, {}, 0, true, op::device_enum, -1}),
+    [](const ::testing::TestParamInfo<presence_case>& info) {
+      return std::string(info.param.name);
+    });
 
 // ---- Instances
 

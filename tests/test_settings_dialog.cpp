@@ -515,6 +515,8 @@ const machine kXenNumbers{variant::xen, kWindows10,
 TEST_F(SettingsDialogTest, EditLosingTheFocusChecksItsNumber) {
   const std::u16string long_number = std::u16string(70, u'0') + u"16";
   const std::u16string long_spaced = std::u16string(70, u' ') + u"16";
+  const std::u16string number_of_64 =
+      std::u16string(62, u'0') + u"16";  // one past the short buffer
   const std::vector<focus_case> cases = {
       {"grant frames 3: raised to the minimum 4",
        kXenNumbers,
@@ -595,6 +597,12 @@ TEST_F(SettingsDialogTest, EditLosingTheFocusChecksItsNumber) {
        kXenNumbers,
        [&](window_handle d) { type_and_leave(d, IDC_GRANT_FRAMES, long_number); },
        {shows(IDC_GRANT_FRAMES, long_number)},
+       {},
+       {bus_written("grant_frames", 16)}},
+      {"a number of 64 characters is read whole",
+       kXenNumbers,
+       [&](window_handle d) { type_and_leave(d, IDC_GRANT_FRAMES, number_of_64); },
+       {shows(IDC_GRANT_FRAMES, number_of_64)},
        {},
        {bus_written("grant_frames", 16)}},
       {"a number behind many leading spaces is still that number",

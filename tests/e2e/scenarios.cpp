@@ -188,6 +188,9 @@ items scsi_driver_reenabled(location where = E2E_HERE_DEFAULT) {
 
 const std::wstring kSerialDevice =
     std::wstring(kPciEnumKey) + L"\\VEN_1AF4&DEV_1003&SUBSYS_00031AF4&REV_00";
+// The modern (virtio 1.0, not transitional) console: device ID 0x1040 + 3.
+const std::wstring kModernSerialDevice =
+    std::wstring(kPciEnumKey) + L"\\ven_1af4&dev_1043&subsys_11001af4&rev_01";
 const std::wstring kNetDevice =
     std::wstring(kPciEnumKey) + L"\\VEN_1AF4&DEV_1000&SUBSYS_00011AF4&REV_00";
 const wchar_t* const kMsiSuffix =
@@ -199,6 +202,13 @@ std::wstring msi_key(const std::wstring& device, const wchar_t* instance) {
 reg_item msi(const std::wstring& device, const wchar_t* instance, DWORD value,
              location where = E2E_HERE_DEFAULT) {
   return dword_value(msi_key(device, instance), L"MSISupported", value, where);
+}
+// Wine's device setup interface lists a device under Enum\PCI, present or not, when its instance
+// key has a "ClassGUID": one without is, to the program, a device that is not present.
+reg_item listed_device(const std::wstring& device, const wchar_t* instance,
+                       location where = E2E_HERE_DEFAULT) {
+  return string_value(device + L"\\" + instance, L"ClassGUID",
+                      L"{4D36E97D-E325-11CE-BFC1-08002BE10318}", where);
 }
 // A virtio network device, listed before the serial one, whose MSI value must stay as it is.
 items other_virtio_device(location where = E2E_HERE_DEFAULT) {
@@ -863,6 +873,46 @@ std::vector<scenario> all_scenarios() {
     s.before = cat<reg_item>({windows_10(), {msi(kSerialDevice, L"3&2411e6fe&0&40", 5)}});
     s.steps = {checked(IDC_SERIAL_MSI, true), click(IDOK)};
     s.after = {msi(kSerialDevice, L"3&2411e6fe&0&40", 1)};
+    s.reboot = true;
+    all.push_back(s);
+  }
+  {
+    scenario s = make("kvm_modern_serial_device_msi_shown_and_written", variant::kvm);
+    s.also_x86 = true;
+    s.environment = kvm_cpu();
+    s.before = cat<reg_item>({windows_10(), {msi(kModernSerialDevice, L"3&2411e6fe&0&28", 1)}});
+    s.steps = {enabled(IDC_SERIAL_MSI, true), checked(IDC_SERIAL_MSI, true), click(IDC_SERIAL_MSI),
+               click(IDOK)};
+    s.after = {msi(kModernSerialDevice, L"3&2411e6fe&0&28", 0)};
+    s.reboot = true;
+    all.push_back(s);
+  }
+  {
+    // A machine-type change left the transitional device's key (listed first, not present)
+    // beside the modern one's (present; Wine gives its instance id in capitals).
+    scenario s = make("kvm_stale_transitional_key_passed_over_for_present_modern", variant::kvm);
+    s.environment = kvm_cpu();
+    s.before = cat<reg_item>({windows_10(),
+                              {msi(kSerialDevice, L"3&13c0b0c5&0&20", 1),
+                               msi(kModernSerialDevice, L"3&2411e6fe&0&28", 0),
+                               listed_device(kModernSerialDevice, L"3&2411e6fe&0&28")}});
+    s.steps = {enabled(IDC_SERIAL_MSI, true), checked(IDC_SERIAL_MSI, false), click(IDC_SERIAL_MSI),
+               click(IDOK)};
+    s.after = {msi(kModernSerialDevice, L"3&2411e6fe&0&28", 1),
+               msi(kSerialDevice, L"3&13c0b0c5&0&20", 1)};
+    s.reboot = true;
+    all.push_back(s);
+  }
+  {
+    // Neither device is present: the first key is used.
+    scenario s = make("kvm_no_present_serial_device_uses_first_key", variant::kvm);
+    s.environment = kvm_cpu();
+    s.before = cat<reg_item>({windows_10(),
+                              {msi(kSerialDevice, L"3&13c0b0c5&0&20", 1),
+                               msi(kModernSerialDevice, L"3&2411e6fe&0&28", 0)}});
+    s.steps = {checked(IDC_SERIAL_MSI, true), click(IDC_SERIAL_MSI), click(IDOK)};
+    s.after = {msi(kSerialDevice, L"3&13c0b0c5&0&20", 0),
+               msi(kModernSerialDevice, L"3&2411e6fe&0&28", 0)};
     s.reboot = true;
     all.push_back(s);
   }

@@ -3,16 +3,22 @@
 // Input: a flag byte, the value to write (4 bytes, little-endian), a fault byte and an error byte,
 // then commands that build the tree, each a command byte and its operands:
 //   flags: bit 0 the PCI key exists; bit 1 it refuses write access; bit 2 read first; bit 3 write;
-//   bit 4 read again after the write; bit 5 opening the PCI key fails; bit 6 a set fails.
+//   bit 4 read again after the write; bit 5 opening the PCI key fails; bit 6 a set fails; bit 7
+//   the list of present PCI devices cannot be built.
 //   fault byte: which set fails: its low 4 bits name an instance in creation order (15, or no such
 //   instance: any "MSISupported"), its high 4 bits how many matching sets fail (0: all of them).
 //   command % 8: 0 a key under PCI, which becomes the current device; 1 an instance of the current
 //   device; 2 the MSI key of the current instance; 3 a value; 4 part of the MSI key's path; 5 a key
 //   that refuses write access; 6 any subkey on the way to the MSI key; 7 a key under PCI that does
-//   not become current. Names: a kind byte, then by kind % 4: the device prefix and a tail, a byte
-//   string, a UTF-16 string, or one unit repeated up to 255 times.
-// Checked against the restated rule: the device key is the first key under PCI (in enumeration
-// order) whose name begins with "Ven_1AF4&Dev_1003", any case; the read takes "MSISupported" of
+//   not become current. For 0 and 7, command >> 3: bit 0 a present device of that key, bit 1 one
+//   that is not present, bit 2 the device's instance id in capitals ("PCI\<key>\<n>").
+//   Names: a kind byte, then by kind % 4: the device prefix (kind & 16: the modern one) and a
+//   tail, a byte string, a UTF-16 string, or one unit repeated up to 255 times.
+// Checked against the restated rule: the device keys are the keys under PCI whose names begin
+// with "Ven_1AF4&Dev_1003" or "Ven_1AF4&Dev_1043", any case; of one, that one, without asking
+// the device setup interface; of several, the first (in enumeration order) of whose key a present
+// device's instance id (under 200 units) names, and the first when the list of present devices
+// cannot be built or none is; the read takes "MSISupported" of
 // the first instance with an MSI key; the write sets it, as a 4-byte REG_DWORD, in every instance
 // with an MSI key, where the instance's name and the MSI key's path below it fit 255 units
 // together; nothing else in the tree changes. The PCI and device keys are opened for reading, the
@@ -40,6 +46,8 @@ using standin::bytes;
 
 const std::u16string kPci = u"SYSTEM\\CurrentControlSet\\Enum\\PCI";
 const std::u16string kDevicePrefix = u"Ven_1AF4&Dev_1003";
+const std::u16string kModernPrefix = u"Ven_1AF4&Dev_1043";
+constexpr std::size_t kInstanceIdUnits = 199;  // without the terminator
 const std::u16string kParameters = u"Device Parameters";
 const std::u16string kInterrupts = u"Interrupt Management";
 const std::u16string kMsi = u"MessageSignaledInterruptProperties";
@@ -97,8 +105,8 @@ std::u16string decode_name(reader& in) {
   std::u16string name;
   switch (kind % 4) {
     case 0: {
-      name =
-          kind & 4 ? upper_case(kDevicePrefix) : (kind & 8 ? folded(kDevicePrefix) : kDevicePrefix);
+      const std::u16string& prefix = kind & 16 ? kModernPrefix : kDevicePrefix;
+      name = kind & 4 ? upper_case(prefix) : (kind & 8 ? folded(prefix) : prefix);
       const std::size_t tail = in.byte();
       for (std::size_t i = 0; i < tail && in.more(); ++i) name += static_cast<char16_t>(in.byte());
       break;
@@ -189,6 +197,7 @@ std::string folded_event(const std::string& e) {
 }
 
 struct faults {
+  bool list_fails = false;
   bool pci_open_fails = false;
   u32 pci_open_error = 0;
   bool set_fails = false;
@@ -203,8 +212,27 @@ struct expected_read {
   std::optional<u32> value;
 };
 
-// The device key's name, or the error that ends the search.
-std::optional<std::u16string> device_key(const faults& f, u32* error) {
+bool is_device_key(const std::u16string& name) {
+  if (name.size() < kDevicePrefix.size()) return false;
+  const std::u16string head = folded(name.substr(0, kDevicePrefix.size()));
+  return head == folded(kDevicePrefix) || head == folded(kModernPrefix);
+}
+
+// Instance ids of the present PCI devices, as the target made them.
+std::vector<std::u16string> present_ids;
+
+bool present(const std::u16string& key) {
+  for (const std::u16string& id : present_ids) {
+    if (id.size() > kInstanceIdUnits) continue;
+    if (folded(id).compare(0, 5 + key.size(), u"pci\\" + folded(key) + u"\\") == 0) return true;
+  }
+  return false;
+}
+
+// The device key's name, or the error that ends the search; *asked: whether the device setup
+// interface is asked.
+std::optional<std::u16string> device_key(const faults& f, u32* error, bool* asked) {
+  *asked = false;
   if (f.pci_open_fails) {
     *error = f.pci_open_error;
     return std::nullopt;
@@ -213,21 +241,28 @@ std::optional<std::u16string> device_key(const faults& f, u32* error) {
     *error = platform::error_file_not_found;
     return std::nullopt;
   }
+  std::vector<std::u16string> keys;
   for (const std::u16string& name : standin::subkeys(kPci)) {
-    if (name.size() >= kDevicePrefix.size() &&
-        folded(name.substr(0, kDevicePrefix.size())) == folded(kDevicePrefix)) {
-      return name;
-    }
+    if (is_device_key(name)) keys.push_back(name);
   }
-  *error = platform::error_no_more_items;
-  return std::nullopt;
+  if (keys.empty()) {
+    *error = platform::error_no_more_items;
+    return std::nullopt;
+  }
+  if (keys.size() == 1) return keys[0];
+  *asked = true;
+  if (f.list_fails) return keys[0];
+  for (const std::u16string& key : keys) {
+    if (present(key)) return key;
+  }
+  return keys[0];
 }
 
 bool fits(const std::u16string& instance) { return instance.size() + kSuffix.size() <= kNameUnits; }
 
-expected_read reference_read(const model& m, const faults& f) {
+expected_read reference_read(const model& m, const faults& f, bool* asked) {
   u32 error = 0;
-  const std::optional<std::u16string> device = device_key(f, &error);
+  const std::optional<std::u16string> device = device_key(f, &error, asked);
   if (!device) return {error, false, std::nullopt};
   const std::u16string device_path = join(kPci, *device);
   expected_read remembered{0, false, std::nullopt};
@@ -256,10 +291,27 @@ expected_read reference_read(const model& m, const faults& f) {
   return remembered;
 }
 
+// One list of present PCI devices since lists_before when asked, none otherwise.
+void check_lists(std::size_t lists_before, bool asked, const char* when) {
+  const std::vector<standin::device_list_record>& lists = standin::device_lists_built();
+  const std::size_t built = lists.size() - lists_before;
+  if (built != (asked ? 1u : 0u)) {
+    disagree(std::string(when) + ": " + std::to_string(built) + " device lists built, expected " +
+             (asked ? "1" : "0"));
+  }
+  if (asked && (folded(lists.back().enumerator) != u"pci" ||
+                lists.back().flags != (platform::digcf_allclasses | platform::digcf_present))) {
+    disagree(std::string(when) + ": the device list is not of present PCI devices");
+  }
+}
+
 void check_read(const model& m, const faults& f, const char* when) {
-  const expected_read want = reference_read(m, f);
+  bool asked = false;
+  const expected_read want = reference_read(m, f, &asked);
   u32 value = kUntouched;
+  const std::size_t lists_before = standin::device_lists_built().size();
   const u32 got = store::read_serial_msi(&value);
+  check_lists(lists_before, asked, when);
   char line[200];
   if (want.any_error ? got == 0 : got != want.result) {
     std::snprintf(line, sizeof line, "%s: read_serial_msi returned %u, expected %s%u", when, got,
@@ -282,10 +334,10 @@ struct expected_write {
   std::vector<std::string> events;
 };
 
-expected_write reference_write(const model& m, faults& f, u32 value) {
+expected_write reference_write(const model& m, faults& f, u32 value, bool* asked) {
   expected_write w;
   u32 error = 0;
-  const std::optional<std::u16string> device = device_key(f, &error);
+  const std::optional<std::u16string> device = device_key(f, &error, asked);
   if (!device) {
     w.result = error;
     return w;
@@ -354,6 +406,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t error_byte = in.byte();
 
   model m;
+  present_ids.clear();
+  int devices_made = 0;
+  // Devices of the key under PCI that is name, as detail's bits ask for.
+  auto add_devices = [&](const std::u16string& name, std::uint8_t detail) {
+    for (int is_present = 0; is_present < 2; ++is_present) {
+      if (!(detail & (is_present ? 1 : 2))) continue;
+      std::u16string id = u"PCI\\" + name + u"\\" + std::u16string(1, u'0' + devices_made++ % 10);
+      if (detail & 4) id = upper_case(id);
+      standin::add_device_instance(id, is_present != 0);
+      if (is_present) present_ids.push_back(id);
+    }
+  };
   std::vector<std::u16string> instances_made;  // full paths, in creation order
   std::u16string device, instance;             // full paths of the current ones
   auto current_device = [&]() {
@@ -377,11 +441,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t command = in.byte();
     const std::uint8_t detail = command >> 3;
     switch (command % 8) {
-      case 0:
-        device = join(kPci, decode_name(in));
+      case 0: {
+        const std::u16string name = decode_name(in);
+        device = join(kPci, name);
         standin::create_key(device);
         instance.clear();
+        add_devices(name, detail);
         break;
+      }
       case 1:
         instance = join(current_device(), decode_name(in));
         standin::create_key(instance);
@@ -453,13 +520,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         standin::create_key(join(parent, decode_name(in)));
         break;
       }
-      default:
-        standin::create_key(join(kPci, decode_name(in)));
+      default: {
+        const std::u16string name = decode_name(in);
+        standin::create_key(join(kPci, name));
+        add_devices(name, detail);
         break;
+      }
     }
   }
 
   faults f;
+  if (flags & 128) {
+    f.list_fails = true;
+    standin::fail(standin::op::device_list, platform::error_not_enough_memory, u"PCI", 0, -1);
+  }
   if (flags & 32) {
     f.pci_open_fails = true;
     f.pci_open_error = 1u + error_byte;
@@ -479,14 +553,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (flags & 4) check_read(m, f, "first read");
   if (flags & 8) {
     tree want_tree = snapshot(m);
-    const expected_write want = reference_write(m, f, value);
+    bool asked = false;
+    const expected_write want = reference_write(m, f, value, &asked);
     for (const std::u16string& path : want.msi_keys_set) {
       bytes dword(4);
       for (int i = 0; i < 4; ++i) dword[i] = static_cast<std::uint8_t>(value >> (8 * i));
       want_tree[folded(path)][folded(kValue)] = standin::value{platform::reg_dword, dword};
     }
     const std::size_t events_before = standin::timeline().size();
+    const std::size_t lists_before = standin::device_lists_built().size();
     const u32 got = store::write_serial_msi(value);
+    check_lists(lists_before, asked, "write");
     if (got != want.result) {
       char line[96];
       std::snprintf(line, sizeof line, "write_serial_msi(0x%X) returned %u, expected %u", value,

@@ -31,6 +31,7 @@ void reset();
 //   registry key operations: the key's full path ("SYSTEM\...\Device"), for delete_key the
 //   subkey's; registry value operations: the key's full path, a backslash and the value name;
 //   device property operations: the device's first hardware id; device list: the enumerator;
+//   device instance id: the device's instance id;
 //   dialog creation: the template name; window class and window creation: the class name.
 enum class op {
   reg_open,
@@ -45,6 +46,7 @@ enum class op {
   device_enum,
   device_get_property,
   device_set_property,
+  device_instance_id,
   register_class,
   create_window,
   dialog_create,
@@ -93,11 +95,14 @@ struct device {
   std::u16string enumerator;
   bytes hardware_id;  // REG_MULTI_SZ bytes; empty: no such property
   std::optional<u32> config_flags;
-  bool present = true;
+  bool present = true;         // DIGCF_PRESENT lists only present devices
+  std::u16string instance_id;  // "<enumerator>\<device>\<instance>"; empty: one is made up
 };
 // Returns the device's index.
 int add_device(const std::u16string& enumerator, const std::vector<std::u16string>& hardware_ids,
                std::optional<u32> config_flags = 0, bool present = true);
+// A device known by its instance id alone; its enumerator is the id's first part.
+int add_device_instance(const std::u16string& instance_id, bool present);
 device& device_at(int index);
 int open_device_list_count();
 struct device_list_record {

@@ -53,6 +53,14 @@ int device_of(const list_record& list, const platform::device_info* info) {
   return -1;
 }
 
+// The device info refers to in list, or -1 with ERROR_INVALID_PARAMETER as the last error.
+int device_in(platform::device_list list, const platform::device_info* info) {
+  list_record* l = lookup(list);
+  const int index = l ? device_of(*l, info) : -1;
+  if (index < 0) set_last_error(platform::error_invalid_parameter);
+  return index;
+}
+
 }  // namespace
 
 namespace internal {
@@ -112,6 +120,13 @@ int add_device(const std::u16string& enumerator, const std::vector<std::u16strin
   return static_cast<int>(devices.size()) - 1;
 }
 
+int add_device_instance(const std::u16string& instance_id, bool present) {
+  const int index =
+      add_device(instance_id.substr(0, instance_id.find(u'\\')), {}, std::nullopt, present);
+  devices.back().instance_id = instance_id;
+  return index;
+}
+
 device& device_at(int index) { return devices.at(static_cast<std::size_t>(index)); }
 
 int open_device_list_count() { return static_cast<int>(lists.size()); }
@@ -156,7 +171,6 @@ device_list setup_get_class_devs(const char16_t* enumerator, u32 flags) {
     set_last_error(e);
     return nullptr;
   }
-  constexpr u32 digcf_present = 0x2;
   list_record list;
   for (std::size_t i = 0; i < devices.size(); ++i) {
     if (fold(devices[i].enumerator) != fold(wanted)) continue;
@@ -192,12 +206,8 @@ bool setup_enum_device_info(device_list list, u32 index, device_info* info) {
 
 bool setup_get_device_property(device_list list, device_info* info, u32 property, u32* type,
                                void* buffer, u32 byte_size, u32* required_size) {
-  list_record* l = lookup(list);
-  const int index = l ? device_of(*l, info) : -1;
-  if (index < 0) {
-    set_last_error(error_invalid_parameter);
-    return false;
-  }
+  const int index = device_in(list, info);
+  if (index < 0) return false;
   const device& d = devices[static_cast<std::size_t>(index)];
   if (const u32 e = fault_for(op::device_get_property, first_hardware_id(d))) {
     set_last_error(e);
@@ -219,12 +229,8 @@ bool setup_get_device_property(device_list list, device_info* info, u32 property
 
 bool setup_set_device_property(device_list list, device_info* info, u32 property,
                                const void* buffer, u32 byte_size) {
-  list_record* l = lookup(list);
-  const int index = l ? device_of(*l, info) : -1;
-  if (index < 0) {
-    set_last_error(error_invalid_parameter);
-    return false;
-  }
+  const int index = device_in(list, info);
+  if (index < 0) return false;
   device& d = devices[static_cast<std::size_t>(index)];
   const std::u16string id = first_hardware_id(d);
   if (const u32 e = fault_for(op::device_set_property, id)) {
@@ -241,6 +247,31 @@ bool setup_set_device_property(device_list list, device_info* info, u32 property
   char text[16];
   snprintf(text, sizeof text, "0x%X", flags);
   record("config_flags " + narrow(id) + "=" + text);
+  return true;
+}
+
+bool setup_get_device_instance_id(device_list list, device_info* info, char16_t* buffer, u32 units,
+                                  u32* required_units) {
+  const int index = device_in(list, info);
+  if (index < 0) return false;
+  const device& d = devices[static_cast<std::size_t>(index)];
+  const std::u16string id = d.instance_id.empty()
+                                ? d.enumerator + u"\\DEVICE\\" + widen(std::to_string(index))
+                                : d.instance_id;
+  if (const u32 e = fault_for(op::device_instance_id, id)) {
+    set_last_error(e);
+    return false;
+  }
+  *required_units = static_cast<u32>(id.size() + 1);
+  // What fits is copied, unterminated, even when the call fails: a caller that uses the buffer
+  // after a failure sees a plausible id.
+  const std::size_t copied = id.size() < units ? id.size() : units;
+  std::memcpy(buffer, id.data(), copied * sizeof(char16_t));
+  if (id.size() + 1 > units) {
+    set_last_error(error_insufficient_buffer);
+    return false;
+  }
+  buffer[id.size()] = 0;
   return true;
 }
 
