@@ -52,10 +52,10 @@ make_certificates() (
     -passout file:password
 ) >"$tmp/certificates.log" 2>&1
 
-release() {  # release OUT [VARIABLE=VALUE...]: release.py into OUT with the given settings
+release() {  # release OUT [VARIABLE=VALUE...]: make_release.py into OUT with the given settings
   local out=$1
   shift
-  env "$@" python3 scripts/release.py --out "$out"
+  env "$@" python3 release/make_release.py --out "$out"
 }
 
 same_sum() {  # same_sum FILE-A FILE-B
@@ -86,7 +86,7 @@ tampered_release_is_found() {  # one byte changed and a recorded version changed
   cp -r "$signed" "$tmp/tampered"
   sed -i 's/^  cmake .*/  cmake 0.0-tampered/' "$tmp/tampered/BUILDINFO"
   printf 'X' | dd of="$tmp/tampered/x86/vivediz.exe" bs=1 seek=1024 conv=notrunc 2>/dev/null
-  ! python3 scripts/compare_release.py "$tmp/tampered" "$unsigned" >"$tmp/compared" &&
+  ! python3 release/compare.py "$tmp/tampered" "$unsigned" >"$tmp/compared" &&
     grep -q '^FAIL x86/vivediz.exe' "$tmp/compared" && grep -q '^ok   x64/vivediz.exe' "$tmp/compared" &&
     grep -q 'cmake: recorded 0.0-tampered, here ' "$tmp/compared" || { cat "$tmp/compared"; return 1; }
 }
@@ -142,9 +142,9 @@ for arch in x64 x86; do
 done
 check "the zip holds the signed folder, whose SHA256SUMS hold and whose BUILDINFO says it has no timestamp" \
   zip_holds_folder
-check "compare_release.py finds the signed zip equal to the unsigned release" \
-  python3 scripts/compare_release.py "$signed.zip" "$unsigned"
-check "compare_release.py names a changed byte and a recorded version that differs" \
+check "compare.py finds the signed zip equal to the unsigned release" \
+  python3 release/compare.py "$signed.zip" "$unsigned"
+check "compare.py names a changed byte and a recorded version that differs" \
   tampered_release_is_found
 check "a wrong password: one line, no release" refused "wrong password" \
   SIGN_PKCS12="$tmp/signer.p12" SIGN_PASSWORD_FILE="$tmp/wrong-password"

@@ -4,9 +4,9 @@ the same commit: the release's own SHA256SUMS, then each program with its Authen
 removed (osslsigncode remove-signature) and the guide, byte for byte. When anything differs, it
 names the recorded package versions of the release's BUILDINFO that differ from this machine's.
 
-Usage: compare_release.py RELEASE REFERENCE-FOLDER   "ok"/"FAIL" lines, then "N passed, N failed"
-       compare_release.py --recorded RELEASE        the commit and SOURCE_DATE_EPOCH it records
-scripts/reproduce.sh RELEASE builds the reference in a fresh clone and runs this.
+Usage: compare.py RELEASE REFERENCE-FOLDER   "ok"/"FAIL" lines, then "N passed, N failed"
+       compare.py --recorded RELEASE              the commit and SOURCE_DATE_EPOCH it records
+release/reproduce.sh RELEASE builds the reference in a fresh clone and runs this.
 """
 import hashlib
 import os
@@ -26,11 +26,11 @@ def unpacked(release, scratch):
     if os.path.isdir(release):
         return release
     if not zipfile.is_zipfile(release):
-        sys.exit("compare_release: %s is neither a release folder nor a zip" % release)
+        sys.exit("compare: %s is neither a release folder nor a zip" % release)
     with zipfile.ZipFile(release) as packed:
         tops = {entry.split("/", 1)[0] for entry in packed.namelist()}
         if len(tops) != 1:
-            sys.exit("compare_release: %s does not hold exactly one folder" % release)
+            sys.exit("compare: %s does not hold exactly one folder" % release)
         packed.extractall(scratch)
     return os.path.join(scratch, tops.pop())
 
@@ -62,7 +62,7 @@ def without_signature(path, scratch):
     try:
         signed = sign.remove_signature(path, stripped)
     except sign.SigningError as error:
-        sys.exit("compare_release: %s" % error)
+        sys.exit("compare: %s" % error)
     with open(stripped if signed else path, "rb") as f:
         return f.read(), signed
 
@@ -107,11 +107,11 @@ def recorded(release):
     with tempfile.TemporaryDirectory(prefix="vivediz-compare.") as scratch:
         text = record(release, unpacked(release, scratch))
     if text is None:
-        sys.exit("compare_release: no BUILDINFO in or beside %s, so the commit is not known"
+        sys.exit("compare: no BUILDINFO in or beside %s, so the commit is not known"
                  % release)
     commit, epoch = buildinfo.field(text, "Commit"), buildinfo.field(text, "SOURCE_DATE_EPOCH")
     if not commit or not epoch or len(commit) != 40:
-        sys.exit("compare_release: the BUILDINFO of %s names no commit" % release)
+        sys.exit("compare: the BUILDINFO of %s names no commit" % release)
     print(commit, epoch.split()[0])
     return 0
 

@@ -1,6 +1,6 @@
 """The record of a build (BUILDINFO): the commit, its SOURCE_DATE_EPOCH and the exact versions of
 the Debian packages and the Python that made the programs, and the comparison of such a record
-with this machine. Used by release.py (writes it) and compare_release.py (reads it)."""
+with this machine. Used by make_release.py (writes it) and compare.py (reads it)."""
 import platform
 import subprocess
 import sys
@@ -104,4 +104,4 @@ def differences(text):
 
 
 if __name__ == "__main__":
-    sys.exit("buildinfo.py is a module: release.py writes BUILDINFO, compare_release.py reads it")
+    sys.exit("buildinfo.py is a module: make_release.py writes BUILDINFO, compare.py reads it")
