@@ -1,5 +1,5 @@
 """ADMINISTRATORS.txt: the administrator's guide (docs/administrators.md) as the plain text that
-the release carries."""
+the release carries, without what only the source tree needs."""
 import os
 import re
 import sys
@@ -7,13 +7,25 @@ import sys
 from source_tree import ROOT
 
 
-def guide_text():
-    """docs/administrators.md as plain text: links and pictures spelled out, CR LF line ends."""
-    text = open(os.path.join(ROOT, "docs", "administrators.md"), encoding="utf-8").read()
-    text = re.sub(r"!\[([^\]]*)\]\(([^)]*)\)", r"[Picture: \1, docs/\2 in the source]", text)
+def plain_text(markdown):
+    """The guide without its HTML comments (notes for the tests that read the .md) and its
+    pictures (the text cannot show them, and their paths are the source tree's), with links
+    spelled out and CR LF line ends."""
+    text = re.sub(r"^[ \t]*<!--.*?-->[ \t]*\n", "", markdown, flags=re.M | re.S)
+    text = re.sub(r"<!--.*?-->", "", text, flags=re.S)
+    if "<!--" in text:
+        sys.exit("release: docs/administrators.md has a comment that does not end")
+    text = re.sub(r"^[ \t]*!\[[^\]]*\]\([^)]*\)[ \t]*\n", "", text, flags=re.M)
+    text = re.sub(r"!\[[^\]]*\]\([^)]*\)", "", text)
     text = re.sub(r"\[([^\]]*)\]\(([^)]*)\)", r"\1 (\2)", text)
+    text = re.sub(r"\n{3,}", "\n\n", text)  # where a picture stood alone between blank lines
+    return text.replace("\r\n", "\n").replace("\n", "\r\n")
+
+
+def guide_text():
+    with open(os.path.join(ROOT, "docs", "administrators.md"), encoding="utf-8") as f:
+        text = plain_text(f.read())
     try:
-        data = text.encode("ascii")  # any Notepad, down to Windows 2000's, shows it as written
+        return text.encode("ascii")  # any Notepad, down to Windows 2000's, shows it as written
     except UnicodeEncodeError as error:
         sys.exit("release: docs/administrators.md must be ASCII: %s" % error)
-    return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")

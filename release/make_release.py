@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
 """Makes the release from dist/: out/release/vivediz-<version>/ with x64/vivediz.exe,
 x86/vivediz.exe, the administrator's guide as ADMINISTRATORS.txt (guide_text.py) and SHA256SUMS
-(as sha256sum -c reads it), and the same packed into out/release/vivediz-<version>.zip
-(zip_archive.py). Beside them, out/release/vivediz-<version>.BUILDINFO records the commit and the
-package versions that made them (buildinfo.py).
+(as sha256sum -c reads it, with the CR LF line ends that every Notepad shows), the same packed
+into out/release/vivediz-<version>.zip (zip_archive.py) and as the disc image
+out/release/vivediz-<version>.iso (disc_image.py). Beside them,
+out/release/vivediz-<version>.BUILDINFO records the commit and the package versions that made them
+(buildinfo.py).
 
 Every byte follows from the commit. BUILDINFO stays out of the unsigned release, whose bytes must
 not depend on which package versions made the same programs.
 
 With a certificate (SIGN_PKCS12 or SIGN_CERTS and SIGN_KEY, see sign.py) both programs are signed
 and the release also holds BUILDINFO, which names the commit to rebuild it from. When signing
-fails, no release is left in out/release.
+fails, or the zip or the image cannot be written, no release is left in out/release.
 Usage: make_release.py [--out FOLDER]   (default out/release; `make release` builds the programs
 first)
 """
@@ -21,6 +23,7 @@ import sys
 
 import buildinfo
 import sign
+from disc_image import ImageError, volume_id, write_image
 from guide_text import guide_text
 from source_tree import ROOT, commit, epoch, shown, version_string
 from zip_archive import write_zip
@@ -31,7 +34,8 @@ GUIDE = "ADMINISTRATORS.txt"
 
 def remove_release(out, name):
     shutil.rmtree(os.path.join(out, name), ignore_errors=True)
-    for leftover in (name + ".zip", name + ".zip.tmp", name + ".BUILDINFO"):
+    for leftover in (name + ".zip", name + ".zip.tmp", name + ".iso", name + ".iso.tmp",
+                     name + ".BUILDINFO"):
         if os.path.exists(os.path.join(out, leftover)):
             os.remove(os.path.join(out, leftover))
 
@@ -45,7 +49,8 @@ def write_folder(folder, files):
 
 
 def main():
-    name = "vivediz-" + version_string("FileVersion")
+    version = version_string("FileVersion")
+    name = "vivediz-" + version
     out = os.path.join(ROOT, "out", "release")
     if sys.argv[1:2] == ["--out"] and len(sys.argv) == 3:
         out = os.path.abspath(sys.argv[2])
@@ -75,19 +80,26 @@ def main():
     if signature:
         files["BUILDINFO"] = record
     sums = "".join("%s  %s\n" % (hashlib.sha256(files[f]).hexdigest(), f) for f in sorted(files))
-    files["SHA256SUMS"] = sums.encode("ascii")
+    files["SHA256SUMS"] = sums.replace("\n", "\r\n").encode("ascii")
 
     archive = os.path.join(out, name + ".zip")
-    os.makedirs(out, exist_ok=True)
-    write_folder(folder, files)
-    write_zip(archive, name, files, epoch())
-    with open(os.path.join(out, name + ".BUILDINFO"), "wb") as f:
-        f.write(record)
-    with open(archive, "rb") as f:
-        zip_sum = hashlib.sha256(f.read()).hexdigest()
+    image = os.path.join(out, name + ".iso")
+    try:
+        os.makedirs(out, exist_ok=True)
+        write_folder(folder, files)
+        write_zip(archive, name, files, epoch())
+        write_image(image, folder, volume_id("vivediz", version), epoch())
+        with open(os.path.join(out, name + ".BUILDINFO"), "wb") as f:
+            f.write(record)
+    except (OSError, ImageError) as error:
+        remove_release(out, name)
+        print("release: no release made: %s" % error, file=sys.stderr)
+        return 1
     print(shown(folder) + "/")
     print(sums, end="")
-    print("%s  %s" % (zip_sum, shown(archive)))
+    for packed in (archive, image):
+        with open(packed, "rb") as f:
+            print("%s  %s" % (hashlib.sha256(f.read()).hexdigest(), shown(packed)))
     print("build record: %s" % shown(os.path.join(out, name + ".BUILDINFO")))
     if signature:
         print("signed: %s" % "; ".join(signature))

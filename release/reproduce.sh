@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # Rebuilds the checked-out commit in a fresh temporary folder and compares the SHA-256 sums of both
-# programs and of the release zip with the ones made here. Equal sums show that the files here
-# are exactly what this commit builds, wherever and whenever it is built.
+# programs, the release zip and the disc image with the ones made here. Equal sums show that the
+# files here are exactly what this commit builds, wherever and whenever it is built.
 # Prints one line per file and "N passed, N failed"; exits 1 on any difference.
 # --skip-if-changed (the test command): with uncommitted changes the files here are not the
 # commit's, so nothing is compared, and the output says so.
 #
-# reproduce.sh RELEASE: checks a release, signed or not, its zip or its folder (from a vendor, say):
-# rebuilds the commit that its BUILDINFO records, with its SOURCE_DATE_EPOCH, removes the
-# signatures and compares (release/compare.py); when anything differs, it names the recorded
+# reproduce.sh RELEASE: checks a release, signed or not, its zip, disc image or folder (from a
+# vendor, say): rebuilds the commit that its BUILDINFO records, with its SOURCE_DATE_EPOCH, removes
+# the signatures and compares (release/compare.py); when anything differs, it names the recorded
 # package versions that differ from this machine's. The commit must be in this repository.
 # The clone runs that commit's own release step: release/make_release.py, or scripts/release.py in
 # commits from before the release's steps moved to release/.
 set -euo pipefail
+option=${1:-}
+if [ -n "$option" ] && [ "$option" != --skip-if-changed ]; then
+  # A release named by a relative path is the caller's, so it is found before leaving their folder.
+  [ -e "$option" ] || { echo "reproduce: no release $option"; echo "0 passed, 1 failed"; exit 1; }
+  release=$(realpath "$option")
+fi
 cd "$(dirname "$0")/.."
 # The releases compared here are unsigned, whatever the caller's environment says.
 unset SIGN_PKCS12 SIGN_CERTS SIGN_KEY SIGN_PASSWORD_FILE SIGN_TIMESTAMP_URL
@@ -43,10 +49,7 @@ build_clone() {
   )
 }
 
-option=${1:-}
-if [ -n "$option" ] && [ "$option" != --skip-if-changed ]; then
-  [ -e "$option" ] || { echo "reproduce: no release $option"; echo "0 passed, 1 failed"; exit 1; }
-  release=$(realpath "$option")
+if [ -n "${release:-}" ]; then
   read -r commit epoch < <(python3 release/compare.py --recorded "$release") ||
     { echo "0 passed, 1 failed"; exit 1; }
   if ! git cat-file -e "$commit^{commit}" 2>/dev/null; then
@@ -79,8 +82,9 @@ build_clone "$commit"
 
 passed=0
 failed=0
-version_zip=$(cd out/release && ls vivediz-*.zip)
-for file in dist/x64/vivediz.exe dist/x86/vivediz.exe "out/release/$version_zip"; do
+name=vivediz-$(sed -nE 's/.*VALUE +"FileVersion", *"([0-9.]+)".*/\1/p' resources/vivediz.rc)
+for file in dist/x64/vivediz.exe dist/x86/vivediz.exe "out/release/$name.zip" \
+  "out/release/$name.iso"; do
   here=$(sha256sum "$file" | cut -d' ' -f1)
   there=$(sha256sum "$tmp/src/$file" | cut -d' ' -f1)
   if [ "$here" = "$there" ]; then
