@@ -98,7 +98,7 @@ for name in ("SHA256SUMS", "ADMINISTRATORS.txt"):
     data = open(os.path.join(sys.argv[1], name), "rb").read()
     assert data.endswith(b"\r\n") and data.count(b"\n") == data.count(b"\r\n"), name
 guide = open(os.path.join(sys.argv[1], "ADMINISTRATORS.txt"), "rb").read()
-for leftover in (b"<!--", b"docs/", b"]("):
+for leftover in (b"<!--", b"docs/", b"](", b".png"):
     assert leftover not in guide, leftover
 EOF
 }
