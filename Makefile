@@ -12,9 +12,9 @@ build:
 
 # out/release: both programs, SHA256SUMS and the administrator's guide, and the same as one zip;
 # BUILDINFO beside them. SIGN_PKCS12=... SIGN_PASSWORD_FILE=... (or SIGN_CERTS=... SIGN_KEY=...,
-# SIGN_TIMESTAMP_URL=...) sign both programs first: see scripts/sign.py.
+# SIGN_TIMESTAMP_URL=...) sign both programs first: see release/sign.py.
 release:
-	@bash scripts/bootstrap.sh && bash scripts/build.sh windows && python3 scripts/release.py
+	@bash scripts/bootstrap.sh && bash scripts/build.sh windows && python3 release/make_release.py
 
 clean:
 	rm -rf build dist out

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 wine32:i386 xvfb x11-apps
-  imagemagick icoutils python3 python3-pefile clang libclang-rt-14-dev osslsigncode openssl)
+  imagemagick icoutils python3 python3-pefile clang libclang-rt-14-dev osslsigncode openssl xorriso)
 
 missing=()
 for p in "${packages[@]}"; do

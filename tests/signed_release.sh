@@ -52,10 +52,10 @@ make_certificates() (
     -passout file:password
 ) >"$tmp/certificates.log" 2>&1
 
-release() {  # release OUT [VARIABLE=VALUE...]: release.py into OUT with the given settings
+release() {  # release OUT [VARIABLE=VALUE...]: make_release.py into OUT with the given settings
   local out=$1
   shift
-  env "$@" python3 scripts/release.py --out "$out"
+  env "$@" python3 release/make_release.py --out "$out"
 }
 
 same_sum() {  # same_sum FILE-A FILE-B
@@ -82,11 +82,55 @@ for f in files:
 EOF
 }
 
+image_holds_folder() {  # image_holds_folder FOLDER: its image's Joliet tree is it, byte for byte
+  local read_back
+  read_back=$tmp/read-back-$(basename "$(dirname "$1")")
+  xorriso -no_rc -osirrox on -read_fs norock -indev "$1.iso" -extract / "$read_back" \
+    >"$tmp/xorriso.log" 2>&1 || { cat "$tmp/xorriso.log"; return 1; }
+  chmod -R u+w "$read_back"  # a disc's files come out read-only
+  diff -r "$1" "$read_back"
+}
+
+text_files_read_well() {  # both text files end every line in CR LF; the guide has no source's notes
+  python3 - "$unsigned" <<'EOF'
+import os, sys
+for name in ("SHA256SUMS", "ADMINISTRATORS.txt"):
+    data = open(os.path.join(sys.argv[1], name), "rb").read()
+    assert data.endswith(b"\r\n") and data.count(b"\n") == data.count(b"\r\n"), name
+guide = open(os.path.join(sys.argv[1], "ADMINISTRATORS.txt"), "rb").read()
+for leftover in (b"<!--", b"docs/", b"](", b".png"):
+    assert leftover not in guide, leftover
+EOF
+}
+
+relative_release_is_the_callers() {  # reproduce.sh RELEASE, relative to the caller's folder
+  local none=0000000000000000000000000000000000000000
+  mkdir -p "$tmp/elsewhere"
+  cp -r "$signed" "$tmp/elsewhere/release"
+  sed -i "s/^Commit: .*/Commit: $none/" "$tmp/elsewhere/release/BUILDINFO"
+  local repo=$PWD
+  (cd "$tmp/elsewhere" && bash "$repo/scripts/reproduce.sh" release) >"$tmp/reproduced" 2>&1
+  grep -q "commit $none is not in this repository" "$tmp/reproduced" ||
+    { cat "$tmp/reproduced"; return 1; }
+}
+
+# A xorriso that fails after writing part of an image.
+make_failing_xorriso() {
+  mkdir -p "$tmp/failing-xorriso"
+  cat >"$tmp/failing-xorriso/xorriso" <<'EOF'
+#!/bin/sh
+while [ "$#" -gt 0 ]; do [ "$1" = -o ] && echo partial >"$2"; shift; done
+echo "xorriso : FAILURE : Cannot write (a failure made by the test)" >&2
+exit 5
+EOF
+  chmod +x "$tmp/failing-xorriso/xorriso"
+}
+
 tampered_release_is_found() {  # one byte changed and a recorded version changed: both named
   cp -r "$signed" "$tmp/tampered"
   sed -i 's/^  cmake .*/  cmake 0.0-tampered/' "$tmp/tampered/BUILDINFO"
   printf 'X' | dd of="$tmp/tampered/x86/vivediz.exe" bs=1 seek=1024 conv=notrunc 2>/dev/null
-  ! python3 scripts/compare_release.py "$tmp/tampered" "$unsigned" >"$tmp/compared" &&
+  ! python3 release/compare.py "$tmp/tampered" "$unsigned" >"$tmp/compared" &&
     grep -q '^FAIL x86/vivediz.exe' "$tmp/compared" && grep -q '^ok   x64/vivediz.exe' "$tmp/compared" &&
     grep -q 'cmake: recorded 0.0-tampered, here ' "$tmp/compared" || { cat "$tmp/compared"; return 1; }
 }
@@ -142,14 +186,27 @@ for arch in x64 x86; do
 done
 check "the zip holds the signed folder, whose SHA256SUMS hold and whose BUILDINFO says it has no timestamp" \
   zip_holds_folder
-check "compare_release.py finds the signed zip equal to the unsigned release" \
-  python3 scripts/compare_release.py "$signed.zip" "$unsigned"
-check "compare_release.py names a changed byte and a recorded version that differs" \
+for packed in zip iso; do
+  check "compare.py finds the signed $packed equal to the unsigned release" \
+    python3 release/compare.py "$signed.$packed" "$unsigned"
+done
+check "the unsigned image's Joliet names and files are the unsigned release's" \
+  image_holds_folder "$unsigned"
+check "the signed image's Joliet names and files are the signed release's" \
+  image_holds_folder "$signed"
+check "SHA256SUMS and ADMINISTRATORS.txt end lines in CR LF; the guide has no comment or path" \
+  text_files_read_well
+check "reproduce.sh takes a relative release from the caller's folder" \
+  relative_release_is_the_callers
+check "compare.py names a changed byte and a recorded version that differs" \
   tampered_release_is_found
 check "a wrong password: one line, no release" refused "wrong password" \
   SIGN_PKCS12="$tmp/signer.p12" SIGN_PASSWORD_FILE="$tmp/wrong-password"
 check "a server certificate: one line, no release" refused "not a code-signing certificate" \
   SIGN_CERTS="$tmp/serverAuth.pem" SIGN_KEY="$tmp/signer.key"
+make_failing_xorriso
+check "a failed disc image: one line, no release, no partial image" refused "xorriso : FAILURE : Cannot write" \
+  PATH="$tmp/failing-xorriso:$PATH"
 run_counted "the binary check on the signed programs" tools/check_binaries.py "$signed"
 run_counted "the shipped program's scenarios under Wine, on the signed programs" \
   bash scripts/e2e.sh --only shipped_program --shipped "$signed"

@@ -1,6 +1,6 @@
 """The record of a build (BUILDINFO): the commit, its SOURCE_DATE_EPOCH and the exact versions of
 the Debian packages and the Python that made the programs, and the comparison of such a record
-with this machine. Used by release.py (writes it) and compare_release.py (reads it)."""
+with this machine. Used by make_release.py (writes it) and compare.py (reads it)."""
 import platform
 import subprocess
 import sys
@@ -9,13 +9,15 @@ import zlib
 
 # The packages whose versions decide the programs' and the zip's bytes: the compilers, binutils and
 # the mingw-w64 runtime and headers, the build system, Debian's Python and pefile, which patch the
-# programs' load configuration and checksum, and zlib, whose deflate decides the zip's bytes.
+# programs' load configuration and checksum, zlib, whose deflate decides the zip's bytes, and
+# xorriso with the libraries that lay out the disc image.
 PACKAGES = ["g++-mingw-w64-x86-64-win32", "g++-mingw-w64-i686-win32",
             "gcc-mingw-w64-x86-64-win32", "gcc-mingw-w64-i686-win32",
             "gcc-mingw-w64-x86-64-win32-runtime", "gcc-mingw-w64-i686-win32-runtime",
             "gcc-mingw-w64-base", "binutils-mingw-w64-x86-64", "binutils-mingw-w64-i686",
             "mingw-w64-x86-64-dev", "mingw-w64-i686-dev", "mingw-w64-common",
-            "cmake", "cmake-data", "make", "python3", "python3-pefile", "zlib1g"]
+            "cmake", "cmake-data", "make", "python3", "python3-pefile", "zlib1g",
+            "xorriso", "libisofs6", "libisoburn1", "libburn4"]
 # The packages that made the signatures (they change the signed bytes, never the unsigned ones).
 SIGNING_PACKAGES = ["osslsigncode", "openssl"]
 PYTHON = "python3 running the build scripts"
@@ -104,4 +106,4 @@ def differences(text):
 
 
 if __name__ == "__main__":
-    sys.exit("buildinfo.py is a module: release.py writes BUILDINFO, compare_release.py reads it")
+    sys.exit("buildinfo.py is a module: make_release.py writes BUILDINFO, compare.py reads it")

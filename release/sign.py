@@ -1,8 +1,8 @@
 """Authenticode signing of the release's programs with the organisation's own certificate
-(osslsigncode, SHA-256), for release.py. Before anything is signed, the certificate is checked:
-the files exist, the password opens them, the key belongs to the certificate, the certificate is
-valid now and is meant for code signing. After signing, the signature is removed again from a
-copy, which must give back the unsigned bytes: signing must change nothing else.
+(osslsigncode, SHA-256), for make_release.py. Before anything is signed, the certificate is
+checked: the files exist, the password opens them, the key belongs to the certificate, the
+certificate is valid now and is meant for code signing. After signing, the signature is removed
+again from a copy, which must give back the unsigned bytes: signing must change nothing else.
 
 The settings come from the environment (make passes its command line's variables on):
   SIGN_PKCS12         a PKCS#12 file with the certificate, its chain and the key, or

@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
-"""Compares a release, signed or not (its zip or its folder), with an unsigned release built from
-the same commit: the release's own SHA256SUMS, then each program with its Authenticode signature
-removed (osslsigncode remove-signature) and the guide, byte for byte. When anything differs, it
-names the recorded package versions of the release's BUILDINFO that differ from this machine's.
+"""Compares a release, signed or not (its zip, its disc image or its folder), with an unsigned
+release built from the same commit: the release's own SHA256SUMS, then each program with its
+Authenticode signature removed (osslsigncode remove-signature) and the guide, byte for byte. When
+anything differs, it names the recorded package versions of the release's BUILDINFO that differ
+from this machine's.
 
-Usage: compare_release.py RELEASE REFERENCE-FOLDER   "ok"/"FAIL" lines, then "N passed, N failed"
-       compare_release.py --recorded RELEASE        the commit and SOURCE_DATE_EPOCH it records
-scripts/reproduce.sh RELEASE builds the reference in a fresh clone and runs this.
+Usage: compare.py RELEASE REFERENCE-FOLDER   "ok"/"FAIL" lines, then "N passed, N failed"
+       compare.py --recorded RELEASE         the commit and SOURCE_DATE_EPOCH it records
+release/reproduce.sh RELEASE builds the reference in a fresh clone and runs this.
 """
 import hashlib
 import os
+import subprocess
 import sys
 import tempfile
 import zipfile
@@ -21,23 +23,47 @@ COMPARED = ["x64/vivediz.exe", "x86/vivediz.exe", "ADMINISTRATORS.txt"]
 PROGRAMS = COMPARED[:2]
 
 
+def is_disc_image(path):
+    with open(path, "rb") as f:
+        f.seek(16 * 2048 + 1)  # the first volume descriptor's standard identifier
+        return f.read(5) == b"CD001"
+
+
+def image_files(image, folder):
+    """Reads the image's files into folder as Windows sees them: by their Joliet names (xorriso
+    would otherwise take the Rock Ridge ones)."""
+    result = subprocess.run(["xorriso", "-no_rc", "-osirrox", "on", "-read_fs", "norock",
+                             "-indev", image, "-extract", "/", folder],
+                            capture_output=True, text=True)
+    if result.returncode != 0:
+        sys.exit("compare: xorriso cannot read %s: %s" % (image, result.stderr.strip()))
+    for top, folders, _ in os.walk(folder):  # the disc's folders come out read-only
+        for name in folders:
+            os.chmod(os.path.join(top, name), 0o755)
+    return folder
+
+
 def unpacked(release, scratch):
-    """The release's folder: the folder given, or the zip's one folder unpacked into scratch."""
+    """The release's folder: the folder given, the image's files, or the zip's one folder unpacked
+    into scratch."""
     if os.path.isdir(release):
         return release
+    if os.path.isfile(release) and is_disc_image(release):
+        return image_files(release, os.path.join(scratch, "image"))
     if not zipfile.is_zipfile(release):
-        sys.exit("compare_release: %s is neither a release folder nor a zip" % release)
+        sys.exit("compare: %s is neither a release folder nor a zip nor a disc image" % release)
     with zipfile.ZipFile(release) as packed:
         tops = {entry.split("/", 1)[0] for entry in packed.namelist()}
         if len(tops) != 1:
-            sys.exit("compare_release: %s does not hold exactly one folder" % release)
+            sys.exit("compare: %s does not hold exactly one folder" % release)
         packed.extractall(scratch)
     return os.path.join(scratch, tops.pop())
 
 
 def record(release, folder):
     """BUILDINFO's text: inside the release (signed ones), else beside it, else None."""
-    beside = release[:-len(".zip")] if release.endswith(".zip") else release.rstrip("/")
+    beside = os.path.splitext(release)[0] if release.endswith((".zip", ".iso")) else \
+        release.rstrip("/")
     for path in (os.path.join(folder, "BUILDINFO"), beside + ".BUILDINFO"):
         if os.path.isfile(path):
             with open(path, encoding="ascii") as f:
@@ -49,7 +75,7 @@ def sums_hold(folder):
     """Whether every line of the release's SHA256SUMS matches its file."""
     with open(os.path.join(folder, "SHA256SUMS"), encoding="ascii") as f:
         for line in f:
-            wanted, _, path = line.rstrip("\n").partition("  ")
+            wanted, _, path = line.rstrip("\r\n").partition("  ")
             with open(os.path.join(folder, path), "rb") as data:
                 if hashlib.sha256(data.read()).hexdigest() != wanted:
                     return False
@@ -62,7 +88,7 @@ def without_signature(path, scratch):
     try:
         signed = sign.remove_signature(path, stripped)
     except sign.SigningError as error:
-        sys.exit("compare_release: %s" % error)
+        sys.exit("compare: %s" % error)
     with open(stripped if signed else path, "rb") as f:
         return f.read(), signed
 
@@ -107,11 +133,11 @@ def recorded(release):
     with tempfile.TemporaryDirectory(prefix="vivediz-compare.") as scratch:
         text = record(release, unpacked(release, scratch))
     if text is None:
-        sys.exit("compare_release: no BUILDINFO in or beside %s, so the commit is not known"
+        sys.exit("compare: no BUILDINFO in or beside %s, so the commit is not known"
                  % release)
     commit, epoch = buildinfo.field(text, "Commit"), buildinfo.field(text, "SOURCE_DATE_EPOCH")
     if not commit or not epoch or len(commit) != 40:
-        sys.exit("compare_release: the BUILDINFO of %s names no commit" % release)
+        sys.exit("compare: the BUILDINFO of %s names no commit" % release)
     print(commit, epoch.split()[0])
     return 0
 
