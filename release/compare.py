@@ -19,7 +19,7 @@ import zipfile
 import buildinfo
 import sign
 
-COMPARED = ["x64/vivediz.exe", "x86/vivediz.exe", "ADMINISTRATORS.txt"]
+COMPARED = ["x64/vivediz.exe", "x86/vivediz.exe", "ADMINISTRATORS.txt", "vivediz-backup.cmd"]
 PROGRAMS = COMPARED[:2]
 
 
@@ -105,6 +105,12 @@ def compare(release, reference):
         folder = unpacked(release, scratch)
         report(sums_hold(folder), "the release's SHA256SUMS match its files")
         for path in COMPARED:
+            present = [os.path.exists(os.path.join(f, path)) for f in (folder, reference)]
+            if not any(present):
+                continue  # a release from before the file was added
+            if not all(present):
+                report(False, "%s is in only one of the release and its rebuild" % path)
+                continue
             data, signed = (without_signature(os.path.join(folder, path), scratch)
                             if path in PROGRAMS else (open(os.path.join(folder, path), "rb").read(),
                                                       False))

@@ -30,6 +30,7 @@ from zip_archive import write_zip
 
 PROGRAMS = ["x64/vivediz.exe", "x86/vivediz.exe"]
 GUIDE = "ADMINISTRATORS.txt"
+BACKUP = "vivediz-backup.cmd"  # the guide's backup of what the program can change
 
 
 def remove_release(out, name):
@@ -65,6 +66,8 @@ def main():
             sys.exit("release: %s is missing; `make release` builds it" % source)
         files[program] = open(source, "rb").read()
     files[GUIDE] = guide_text()
+    with open(os.path.join(ROOT, "docs", BACKUP), "rb") as f:  # a batch file reads CR LF lines
+        files[BACKUP] = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
     signature = None
     if sign.requested(os.environ):
         try:

@@ -45,12 +45,14 @@ class Case:
     def __init__(self, name, prepare, steps, changes, output=None):
         self.name = name
         self.prepare = prepare  # {key: {name: data as .reg writes it}}; {} makes just the key
-        self.steps = steps  # ("block", NAME[, FILE]) | ("registry", {key: {name: data|None}}) | ("xp",)
+        # ("block", NAME[, FILE]) | ("registry", {key: {name: data|None}}) | ("xp",)
+        # | ("release", NAME): the block runs in bash in a release folder made from dist/
+        self.steps = steps
         self.changes = sorted(changes)
         self.output = output or {}
 
     def blocks(self):
-        return [s[1] for s in self.steps if s[0] == "block"]
+        return [s[1] for s in self.steps if s[0] in ("block", "release")]
 
 
 def _stored():
@@ -137,4 +139,9 @@ CASES = [
           set_value(TCPIP, "Tcp1323Opts", dword(1))]),
     Case("the re-enable's first step by hand", {VDBLK_OVERRIDE: {"0": dword(3)}},
          [("block", "start-override-by-hand")], ["key deleted: " + VDBLK_OVERRIDE]),
+    Case("the product name that decides the Windows version", {}, [("block", "product-name")], [],
+         {0: [r"^ +ProductName +REG_SZ +\S"]}),
+    Case("the release's sums check out on Linux", {}, [("release", "sums")], [],
+         {0: [r"^x64/vivediz\.exe: OK$", r"^x86/vivediz\.exe: OK$", r"^ADMINISTRATORS\.txt: OK$",
+              r"^vivediz-backup\.cmd: OK$"]}),
 ]

@@ -38,8 +38,10 @@ def blocks(text):
             i += 1
             continue
         item = LIST_ITEM.match(line)
-        starts_block = (_indent(line) >= base + 4 and i > 0 and not lines[i - 1].strip()
-                        and not MARKER.match(line))
+        # An indented line after a blank line or a marker; after text it continues a paragraph.
+        after = lines[i - 1] if i > 0 else ""
+        starts_block = (_indent(line) >= base + 4 and i > 0 and not MARKER.match(line)
+                        and (not after.strip() or MARKER.match(after)))
         if starts_block:
             depth = base + 4
             body = []

@@ -57,6 +57,21 @@ def import_reg(text, folder):
         raise RuntimeError("reg import of the preparation failed: " + said.strip())
 
 
+def release_block(text, folder):
+    """The block's output (and its failure) in bash, in a release folder made from dist/."""
+    out = os.path.join(folder, "release")
+    made = subprocess.run([sys.executable, os.path.join(ROOT, "release", "make_release.py"),
+                           "--out", out], capture_output=True, text=True,
+                          env={k: v for k, v in os.environ.items() if not k.startswith("SIGN_")})
+    if made.returncode != 0:
+        return "the release could not be made: " + made.stderr
+    top = [d for d in os.listdir(out) if os.path.isdir(os.path.join(out, d))][0]
+    done = subprocess.run(["bash", "-e", "-c", text], cwd=os.path.join(out, top),
+                          capture_output=True, text=True)
+    return done.stdout + done.stderr + ("" if done.returncode == 0 else
+                                        "exit status %d\n" % done.returncode)
+
+
 def baseline(folder):
     values = {key: {name: None for name in names} for key, names in cases.OWNED_VALUES.items()}
     import_reg(reg_text(values, cases.OWNED_TREES), folder)
@@ -86,6 +101,13 @@ def run_case(case, texts, folder):
             with open(os.path.join(folder, os.path.basename(cases.BACKUP_SCRIPT)), "w",
                       newline="") as f:
                 f.write(script.replace("\r\n", "\n").replace("\n", "\r\n"))
+        if step[0] == "release":
+            said = release_block(texts[step[1]], folder)
+            for pattern in case.output.get(index, []):
+                if not re.search(pattern, said, re.MULTILINE):
+                    failures.append("block %s: output lacks %r; it printed:\n%s"
+                                    % (step[1], pattern, said))
+            continue
         if step[0] == "registry":
             import_reg(reg_text(step[1]), folder)
             continue
