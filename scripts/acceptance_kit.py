@@ -7,7 +7,8 @@ and SHA256SUMS beside them. Byte-reproducible like the release: entries in a fix
 commit's time and fixed attributes. release.py calls write_kit(); scripts/e2e.sh runs this file to
 pack the kit that the tests unpack and run.
 
-Usage: acceptance_kit.py --out FOLDER   (the kit from build/e2e/ and dist/; printed: the zip)
+Usage: acceptance_kit.py --out FOLDER        the kit from build/e2e/ and dist/; prints the zip
+       acceptance_kit.py --unpacked FOLDER   also unpacks it there; prints the kit's folder
 """
 import hashlib
 import os
@@ -67,8 +68,8 @@ def write_kit(out, name, stamp, shipped, sign_programs=None):
 
 
 def main():
-    if len(sys.argv) != 3 or sys.argv[1] != "--out":
-        sys.exit("usage: acceptance_kit.py --out FOLDER")
+    if len(sys.argv) != 3 or sys.argv[1] not in ("--out", "--unpacked"):
+        sys.exit("usage: acceptance_kit.py --out FOLDER | --unpacked FOLDER")
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     import release  # the release's name and time, so that the kit is the one it would make
 
@@ -79,10 +80,17 @@ def main():
             sys.exit("acceptance kit: %s is missing; scripts/build.sh windows builds it" % path)
         shipped[arch + "/vivediz.exe"] = open(path, "rb").read()
     name = "vivediz-" + release.version_string("FileVersion")
+    out = os.path.abspath(sys.argv[2])
     try:
-        print(write_kit(os.path.abspath(sys.argv[2]), name, release.commit_time(), shipped))
+        archive = write_kit(out, name, release.commit_time(), shipped)
     except FileNotFoundError as error:
         sys.exit("acceptance kit: %s" % error)
+    if sys.argv[1] == "--out":
+        print(archive)
+        return
+    with zipfile.ZipFile(archive) as packed:
+        packed.extractall(out)
+    print(os.path.join(out, name + "-acceptance"))
 
 
 if __name__ == "__main__":

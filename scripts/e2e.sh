@@ -76,24 +76,6 @@ if [ "$VIVEDIZ_WINE32" = 0 ]; then
 fi
 
 work=$(mktemp -d /tmp/vivediz-e2e.XXXXXX)
-started_server=0
-
-# One wineserver for the whole run, so that each program start costs only the program's own
-# start-up. One that is already running for this prefix (someone else's) is used and left alone.
-start_server() {
-  if timeout 1 wineserver -w 2>/dev/null; then
-    wineserver -p
-    started_server=1
-  fi
-}
-
-stop_server() {
-  if [ "$started_server" -eq 1 ]; then
-    wineserver -k 2>/dev/null || true
-    started_server=0
-  fi
-}
-
 cleanup() {
   stop_server
   rm -rf "$work"
@@ -102,12 +84,7 @@ cleanup() {
 trap cleanup EXIT
 
 # The kit as the release packs it, unpacked: KIT/x64/accept.exe and KIT/x86/accept.exe.
-unpack_kit() {
-  local archive
-  archive=$(python3 scripts/acceptance_kit.py --out "$work/packed") || return 1
-  python3 -m zipfile -e "$archive" "$work/unpacked" || return 1
-  kit=$(ls -d "$work"/unpacked/*-acceptance)
-}
+unpack_kit() { kit=$(python3 scripts/acceptance_kit.py --unpacked "$work/kit"); }
 
 # kit_run ARCH OPTIONS...: one accept.exe run. Its Unix standard error, which every program it
 # starts inherits, goes to a file that the kit reads back for each scenario's reboot evidence.

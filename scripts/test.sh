@@ -78,7 +78,8 @@ stage "the Windows programs themselves" tools/check_binaries.py dist
 stage "the same programs from a fresh clone" bash scripts/reproduce.sh --skip-if-changed
 stage "the signed release (throwaway certificate)" bash tests/signed_release.sh
 [ -f scripts/fuzz.sh ] && stage "fuzz regressions" bash scripts/fuzz.sh regress
-stage "the programs under Wine" bash scripts/e2e.sh
+stage "the programs under Wine, from the acceptance kit" bash scripts/e2e.sh
+stage "the acceptance kit as on Windows: registry before equals after" bash tests/kit_as_windows.sh
 
 echo "== all stages"
 if [ "$skipped" -gt 0 ]; then

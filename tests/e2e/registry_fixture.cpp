@@ -325,6 +325,11 @@ void guard_changes(const saved_state* saved) {
 }
 
 std::wstring guest_tree_needed_by(const std::vector<reg_item>& items, bool xen_dialog) {
+  for (const reg_item& item : items) {
+    if (item.what == reg_item::kind::key && !item.present && key_present(item.path)) {
+      return item.path;
+    }
+  }
   for (const std::wstring& tree : guest_trees) {
     if (xen_dialog) return tree;
     for (const reg_item& item : items) {
@@ -348,7 +353,7 @@ void reset_to_baseline() {
       string_value(kCurrentVersionKey, L"ReleaseId", L"2004"),
       string_value(kBiosKey, L"SystemManufacturer", L"TestBoard"),
   };
-  if (guarded == nullptr) items.push_back(key_exists(kAfdKey));
+  items.push_back(key_exists(kAfdKey));
   for (const wchar_t* name : kAfdValues) items.push_back(no_value(kAfdKey, name));
   for (const wchar_t* name : kTcpipValues) items.push_back(no_value(kTcpipKey, name));
   for (const reg_item& item : items) apply(item);

@@ -64,12 +64,12 @@ saved_state save_what_the_kit_touches(bool wine);
 // In a guest (not null): every change must be one the saved state can undo, and the baseline is
 // the guest's own state rather than the absence of the owned keys.
 void guard_changes(const saved_state* saved);
-// The PV driver service key the guest has that a scenario depends on being absent (any for the
-// Xen dialog, which reads both generations), or empty.
+// A key the guest has that a scenario depends on being absent (a key it deletes, or a PV driver
+// service key: any for the Xen dialog, which reads both generations), or empty.
 std::wstring guest_tree_needed_by(const std::vector<reg_item>& items, bool xen_dialog);
 
 // The state every scenario starts from: under Wine the keys the program owns are gone (in a guest,
-// everything is as saved), the five TCP values are missing (under Wine their AFD key exists), and
+// everything is as saved), the five TCP values are missing (their AFD key exists), and
 // the system reads as 64-bit Windows 10 version 2004 on a board named "TestBoard".
 void reset_to_baseline();
 // Wine waits up to two seconds for a window manager to acknowledge every top-level window that a

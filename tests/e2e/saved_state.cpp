@@ -14,6 +14,12 @@ namespace {
 
 const char kFileHeader[] = "vivediz acceptance kit restore file 1";
 
+// Whether `path` is `top` or a key below it.
+bool within(const std::wstring& path, const std::wstring& top) {
+  return starts_with_ignore_case(path, top) &&
+         (path.size() == top.size() || path[top.size()] == L'\\');
+}
+
 std::string root_name(HKEY root) { return root == HKEY_CURRENT_USER ? "HKCU" : "HKLM"; }
 
 // Text fields: UTF-8 with every byte outside printable ASCII, and '%', as %XX.
@@ -334,13 +340,17 @@ void save_single(saved_state* state, HKEY root, const std::wstring& path,
 
 bool covers(const saved_state& state, const std::wstring& path, const std::wstring& name) {
   for (const saved_tree& tree : state.trees) {
-    if (tree.root != HKEY_LOCAL_MACHINE) continue;
-    const bool within = starts_with_ignore_case(path, tree.path) &&
-                        (path.size() == tree.path.size() || path[tree.path.size()] == L'\\');
-    if (!within) continue;
+    if (tree.root != HKEY_LOCAL_MACHINE || !within(path, tree.path)) continue;
     if (tree.child_prefix.empty()) return true;
     if (path.size() > tree.path.size() &&
         starts_with_ignore_case(path.substr(tree.path.size() + 1), tree.child_prefix)) {
+      return true;
+    }
+  }
+  for (const saved_single& s : state.singles) {
+    // A key on the way to a saved value that was missing: restore deletes it again.
+    if (name.empty() && s.root == HKEY_LOCAL_MACHINE && !s.first_missing.empty() &&
+        within(path, s.first_missing) && within(s.path, path)) {
       return true;
     }
   }
