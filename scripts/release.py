@@ -3,7 +3,8 @@
 x86/vivediz.exe, the administrator's guide as a plain-text file with CR LF line endings and
 SHA256SUMS (as sha256sum -c reads it), and the same packed into out/release/vivediz-<version>.zip.
 Beside them, out/release/vivediz-<version>.BUILDINFO records the commit and the package versions
-that made them (buildinfo.py).
+that made them (buildinfo.py), and out/release/vivediz-<version>-acceptance.zip holds the
+acceptance kit (acceptance_kit.py), whose programs are signed too when the release is.
 
 Every byte follows from the commit: the zip's entries stand in a fixed order with the commit's time
 and fixed attributes, so that two builds of one commit give the same zip. BUILDINFO stays out of
@@ -23,6 +24,7 @@ import sys
 import time
 import zipfile
 
+import acceptance_kit
 import buildinfo
 import sign
 
@@ -80,7 +82,8 @@ def shown(path):
 
 def remove_release(out, name):
     shutil.rmtree(os.path.join(out, name), ignore_errors=True)
-    for leftover in (name + ".zip", name + ".zip.tmp", name + ".BUILDINFO"):
+    for leftover in (name + ".zip", name + ".zip.tmp", name + ".BUILDINFO",
+                     name + "-acceptance.zip", name + "-acceptance.zip.tmp"):
         if os.path.exists(os.path.join(out, leftover)):
             os.remove(os.path.join(out, leftover))
 
@@ -133,6 +136,18 @@ def main():
             entry.compress_type = zipfile.ZIP_DEFLATED
             packed.writestr(entry, files[path], compresslevel=9)
     os.replace(archive + ".tmp", archive)
+    sign_kit = None
+    if signature:
+        sign_kit = lambda kit, programs: sign.sign(kit, programs,
+                                                   version_string("FileDescription"),
+                                                   os.environ)[0]
+    try:
+        kit = acceptance_kit.write_kit(out, name, stamp, {p: files[p] for p in PROGRAMS},
+                                       sign_kit)
+    except (sign.SigningError, FileNotFoundError) as error:
+        remove_release(out, name)
+        print("release: no acceptance kit, no release made: %s" % error, file=sys.stderr)
+        return 1
     with open(os.path.join(out, name + ".BUILDINFO"), "wb") as f:
         f.write(record)
     with open(archive, "rb") as f:
@@ -140,6 +155,8 @@ def main():
     print(shown(folder) + "/")
     print(sums, end="")
     print("%s  %s" % (zip_sum, shown(archive)))
+    with open(kit, "rb") as f:
+        print("%s  %s" % (hashlib.sha256(f.read()).hexdigest(), shown(kit)))
     print("build record: %s" % shown(os.path.join(out, name + ".BUILDINFO")))
     if signature:
         print("signed: %s" % "; ".join(signature))

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Rebuilds the checked-out commit in a fresh temporary folder and compares the SHA-256 sums of both
-# programs and of the release zip with the ones made here. Equal sums show that the files here
-# are exactly what this commit builds, wherever and whenever it is built.
+# programs, the release zip and the acceptance kit's zip with the ones made here. Equal sums show
+# that the files here are exactly what this commit builds, wherever and whenever it is built.
 # Prints one line per file and "N passed, N failed"; exits 1 on any difference.
 # --skip-if-changed (the test command): with uncommitted changes the files here are not the
 # commit's, so nothing is compared, and the output says so.
@@ -72,8 +72,8 @@ build_clone "$commit"
 
 passed=0
 failed=0
-version_zip=$(cd out/release && ls vivediz-*.zip)
-for file in dist/x64/vivediz.exe dist/x86/vivediz.exe "out/release/$version_zip"; do
+# The release zip and the acceptance kit's zip.
+for file in dist/x64/vivediz.exe dist/x86/vivediz.exe out/release/vivediz-*.zip; do
   here=$(sha256sum "$file" | cut -d' ' -f1)
   there=$(sha256sum "$tmp/src/$file" | cut -d' ' -f1)
   if [ "$here" = "$there" ]; then

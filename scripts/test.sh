@@ -74,7 +74,7 @@ EOF
   return "$status"
 }
 stage "native unit tests" unit_tests
-stage "the Windows programs themselves" tools/check_binaries.py dist
+stage "the Windows programs themselves" tools/check_binaries.py dist --kit build/e2e
 stage "the same programs from a fresh clone" bash scripts/reproduce.sh --skip-if-changed
 stage "the signed release (throwaway certificate)" bash tests/signed_release.sh
 [ -f scripts/fuzz.sh ] && stage "fuzz regressions" bash scripts/fuzz.sh regress
