@@ -15,6 +15,8 @@ import os
 import sys
 import zipfile
 
+import reproducible_zip
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARCHES = ("x64", "x86")
 README = os.path.join(ROOT, "tests", "e2e", "kit_readme.txt")
@@ -56,14 +58,7 @@ def write_kit(out, name, stamp, shipped, sign_programs=None):
     top = name + "-acceptance"
     archive = os.path.join(out, top + ".zip")
     os.makedirs(out, exist_ok=True)
-    with zipfile.ZipFile(archive + ".tmp", "w") as packed:
-        for path in sorted(files):
-            entry = zipfile.ZipInfo(top + "/" + path, date_time=stamp)
-            entry.create_system = 0
-            entry.external_attr = 0
-            entry.compress_type = zipfile.ZIP_DEFLATED
-            packed.writestr(entry, files[path], compresslevel=9)
-    os.replace(archive + ".tmp", archive)
+    reproducible_zip.write_zip(archive, top, files, stamp)
     return archive
 
 

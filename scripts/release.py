@@ -22,10 +22,10 @@ import shutil
 import subprocess
 import sys
 import time
-import zipfile
 
 import acceptance_kit
 import buildinfo
+import reproducible_zip
 import sign
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -124,18 +124,12 @@ def main():
     stamp = commit_time()
     archive = os.path.join(out, name + ".zip")
     os.makedirs(out, exist_ok=True)
-    with zipfile.ZipFile(archive + ".tmp", "w") as packed:
-        for path in sorted(files):
-            target = os.path.join(folder, path)
-            os.makedirs(os.path.dirname(target), exist_ok=True)
-            with open(target, "wb") as f:
-                f.write(files[path])
-            entry = zipfile.ZipInfo(name + "/" + path, date_time=stamp)
-            entry.create_system = 0
-            entry.external_attr = 0
-            entry.compress_type = zipfile.ZIP_DEFLATED
-            packed.writestr(entry, files[path], compresslevel=9)
-    os.replace(archive + ".tmp", archive)
+    for path in sorted(files):
+        target = os.path.join(folder, path)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as f:
+            f.write(files[path])
+    reproducible_zip.write_zip(archive, name, files, stamp)
     sign_kit = None
     if signature:
         sign_kit = lambda kit, programs: sign.sign(kit, programs,

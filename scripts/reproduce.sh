@@ -22,7 +22,8 @@ skip() {
   [ "${option:-}" = --skip-if-changed ] && exit 0
   exit 1
 }
-# build_clone COMMIT: the commit's programs and unsigned release, built in $tmp/src.
+# build_clone COMMIT: the commit's programs and unsigned release with its acceptance kit, built in
+# $tmp/src.
 build_clone() {
   git clone -q --no-checkout . "$tmp/src"
   git -C "$tmp/src" checkout -q "$1"
@@ -31,7 +32,9 @@ build_clone() {
     cd "$tmp/src"
     for preset in win-x64 win-x86; do
       cmake --preset "$preset" >/dev/null
-      cmake --build --preset "$preset" --target vivediz -- --no-print-directory -s >/dev/null
+      # The shipped program, and what the acceptance kit holds besides.
+      cmake --build --preset "$preset" --target vivediz vivediz_e2e planted_uxtheme accept \
+        -- --no-print-directory -s >/dev/null
     done
     python3 scripts/release.py >/dev/null
   )

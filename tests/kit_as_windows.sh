@@ -89,6 +89,7 @@ run_checks() {
     --crash-after-preparing field_rules_xen_edits >"$work/crash.txt"
   check "a run ended abruptly leaves its restore file" test -e "$restore_file"
   same_registry
+  cp "$work/difference.txt" "$work/crash-difference.txt"
   check "it left changes: a key it created and a value that was not stored" \
     eval 'grep -q "^> HKEY_LOCAL_MACHINE.*vdbus" "$work/difference.txt" &&
           grep -q "^>.*ReleaseId" "$work/difference.txt"'
@@ -103,6 +104,25 @@ run_checks() {
   check "after --restore nothing is left changed" same_registry
   if [ -s "$work/difference.txt" ]; then cat "$work/difference.txt"; fi
   check "--restore removes the restore file" test ! -e "$restore_file"
+
+  # A guest with PV driver keys of its own: the kit must keep them and skip what needs them absent.
+  local guest_key='HKLM\SYSTEM\CurrentControlSet\Services\vdbus\Parameters\Device'
+  wine reg add "$guest_key" /v max_disks /t REG_DWORD /d 48 /f >/dev/null 2>&1
+  cp "$work/before.txt" "$work/clean.txt"
+  dump "$work/before.txt"
+  accept --as-windows --disposable --only basic_tcp_on --stderr "$(winepath -w "$work/stderr.log")" \
+    >"$work/guest.txt"
+  check "a guest's own PV driver key: the basic scenarios pass: $(tail -n 1 "$work/guest.txt")" \
+    grep -Eq '^2 passed, 0 failed, 0 skipped$' "$work/guest.txt"
+  cp "$work/guest.txt" "$work/guest-basic.txt"
+  accept --as-windows --disposable --only field_rules_xen_edits >"$work/guest.txt"
+  check "a guest's own PV driver key: a Xen scenario is skipped, the guest named" \
+    grep -q '^SKIP x64 field_rules_xen_edits: the guest has HKLM.SYSTEM.CurrentControlSet.Services.vdbus' \
+    "$work/guest.txt"
+  check "a guest's own PV driver key: kept as it was" same_registry
+  wine reg delete 'HKLM\SYSTEM\CurrentControlSet\Services\vdbus' /f >/dev/null 2>&1
+  cp "$work/clean.txt" "$work/before.txt"
+  check "the guest's key removed again: the registry as before" same_registry
   if [ "$had_managed" -eq 0 ]; then wine reg delete "$managed_key" /v Managed /f >/dev/null 2>&1; fi
   if [ -n "${VIVEDIZ_KIT_REPORT:-}" ]; then cp "$work/as-windows-report.txt" "$VIVEDIZ_KIT_REPORT"; fi
 }

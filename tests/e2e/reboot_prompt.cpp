@@ -6,27 +6,6 @@
 namespace e2e {
 namespace {
 
-struct search {
-  DWORD process_id;
-  const std::vector<std::wstring>* known;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK collect_unknown_dialog(HWND window, LPARAM parameter) {
-  search* s = reinterpret_cast<search*>(parameter);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner != s->process_id || !IsWindowVisible(window)) return TRUE;
-  if (class_name(window) != L"#32770") return TRUE;
-  wchar_t caption[512] = L"";
-  GetWindowTextW(window, caption, 512);
-  for (const std::wstring& known : *s->known) {
-    if (known == caption) return TRUE;
-  }
-  s->found.push_back(window);
-  return TRUE;
-}
-
 BOOL CALLBACK collect_button(HWND window, LPARAM parameter) {
   if (_wcsicmp(class_name(window).c_str(), L"Button") == 0 && IsWindowVisible(window)) {
     reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
@@ -38,15 +17,16 @@ BOOL CALLBACK collect_button(HWND window, LPARAM parameter) {
 
 bool answer_reboot_prompts(DWORD process_id, const std::vector<std::wstring>& known_captions,
                            std::vector<reboot_prompt>* seen) {
-  search s{process_id, &known_captions, {}};
-  EnumWindows(collect_unknown_dialog, reinterpret_cast<LPARAM>(&s));
   bool found = false;
-  for (HWND dialog : s.found) {
+  for (const dialog_window& candidate : visible_dialogs(process_id)) {
+    const HWND dialog = candidate.window;
     bool known = false;
+    for (const std::wstring& caption : known_captions)
+      known = known || caption == candidate.caption;
     for (const reboot_prompt& earlier : *seen) known = known || earlier.window == dialog;
     if (known) continue;
     found = true;
-    reboot_prompt prompt{dialog, window_text(dialog), {}, false};
+    reboot_prompt prompt{dialog, candidate.caption, {}, false};
     std::vector<HWND> buttons;
     EnumChildWindows(dialog, collect_button, reinterpret_cast<LPARAM>(&buttons));
     for (HWND button : buttons) prompt.buttons.push_back(window_text(button));

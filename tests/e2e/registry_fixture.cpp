@@ -42,17 +42,14 @@ const wchar_t* const kServiceTrees[] = {
     kLegacyScsiKey,
 };
 
-// What the scenarios own under Wine, where every scenario starts without them.
-const wchar_t* const kFixedOwnedTrees[] = {
-    L"SYSTEM\\CurrentControlSet\\Services\\vdbus",
-    L"SYSTEM\\CurrentControlSet\\Services\\ldbus",
-    kCurrentBlockKey,
-    kCurrentScsiKey,
-    kLegacyBlockKey,
-    kLegacyScsiKey,
-    kAfdServiceKey,
-    kXenEnumKey,
-};
+// What the scenarios own under Wine, where every scenario starts without them: the services,
+// AFD and the XEN enumerator.
+std::vector<std::wstring> fixed_owned_trees() {
+  std::vector<std::wstring> trees(std::begin(kServiceTrees), std::end(kServiceTrees));
+  trees.push_back(kAfdServiceKey);
+  trees.push_back(kXenEnumKey);
+  return trees;
+}
 
 // In a guest: what the kit saved before its first change, which also bounds what it may change;
 // and the PV driver service keys that the guest has of its own.
@@ -116,7 +113,7 @@ std::vector<BYTE> bytes_of(const std::wstring& text_with_terminators) {
 // The trees the scenarios own: the PV driver services, AFD, the XEN enumerator, and the virtio
 // devices under the PCI enumerator (Wine keeps its own display adapters there).
 std::vector<std::wstring> owned_trees() {
-  std::vector<std::wstring> trees(std::begin(kFixedOwnedTrees), std::end(kFixedOwnedTrees));
+  std::vector<std::wstring> trees = fixed_owned_trees();
   HKEY pci = open_key(kPciEnumKey, KEY_WOW64_64KEY);
   if (pci != nullptr) {
     for (const std::wstring& name : subkey_names_in(pci)) {
@@ -324,6 +321,20 @@ void guard_changes(const saved_state* saved) {
   }
 }
 
+std::vector<std::wstring> guest_value_names(const std::wstring& path) {
+  std::vector<std::wstring> names;
+  if (guarded == nullptr) return names;
+  for (const saved_tree& tree : guarded->trees) {
+    if (!starts_with_ignore_case(path, tree.path + L"\\")) continue;
+    const std::wstring relative = path.substr(tree.path.size() + 1);
+    for (const saved_tree::key& k : tree.keys) {
+      if (_wcsicmp(k.relative.c_str(), relative.c_str()) != 0) continue;
+      for (const saved_value& v : k.values) names.push_back(v.name);
+    }
+  }
+  return names;
+}
+
 std::wstring guest_tree_needed_by(const std::vector<reg_item>& items, bool xen_dialog) {
   for (const reg_item& item : items) {
     if (item.what == reg_item::kind::key && !item.present && key_present(item.path)) {
@@ -372,10 +383,10 @@ std::vector<reg_item> baseline_items() {
   const location here;
   for (const wchar_t* name : kAfdValues) items.push_back(no_value(kAfdKey, name, here));
   for (const wchar_t* name : kTcpipValues) items.push_back(no_value(kTcpipKey, name, here));
-  for (const wchar_t* path : kFixedOwnedTrees) {
+  for (const std::wstring& path : fixed_owned_trees()) {
     bool guests = false;
     for (const std::wstring& tree : guest_trees) guests = guests || tree == path;
-    if (_wcsicmp(path, kAfdServiceKey) != 0 && !guests) items.push_back(no_key(path, here));
+    if (_wcsicmp(path.c_str(), kAfdServiceKey) != 0 && !guests) items.push_back(no_key(path, here));
   }
   return items;
 }

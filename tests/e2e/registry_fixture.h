@@ -64,6 +64,8 @@ saved_state save_what_the_kit_touches(bool wine);
 // In a guest (not null): every change must be one the saved state can undo, and the baseline is
 // the guest's own state rather than the absence of the owned keys.
 void guard_changes(const saved_state* saved);
+// In a guest, the names of the values the key held when the kit saved it (none under Wine).
+std::vector<std::wstring> guest_value_names(const std::wstring& path);
 // A key the guest has that a scenario depends on being absent (a key it deletes, or a PV driver
 // service key: any for the Xen dialog, which reads both generations), or empty.
 std::wstring guest_tree_needed_by(const std::vector<reg_item>& items, bool xen_dialog);

@@ -111,6 +111,11 @@ std::wstring joined(const std::wstring& path, const std::wstring& relative) {
   return relative.empty() ? path : path + L"\\" + relative;
 }
 
+// A key's path relative to its tree: the child's name alone below the root.
+std::wstring child_of(const std::wstring& relative, const std::wstring& child) {
+  return relative.empty() ? child : relative + L"\\" + child;
+}
+
 std::string where(HKEY root, const std::wstring& path, REGSAM view) {
   return root_name(root) + "\\" + narrow(path) +
          (views_of(path).size() > 1 ? std::string(" (") + view_name(view) + ")" : "");
@@ -143,7 +148,7 @@ void prune(const saved_tree& tree, const std::set<std::wstring>& saved_keys,
   RegCloseKey(key);
   for (const std::wstring& child : children) {
     if (relative.empty() && !starts_with_ignore_case(child, tree.child_prefix)) continue;
-    const std::wstring below = joined(relative, child);
+    const std::wstring below = child_of(relative, child);
     if (saved_keys.count(below) == 0) {
       delete_key_tree(tree.root, joined(tree.path, below), tree.view);
     } else {
@@ -200,7 +205,7 @@ void check_tree(const saved_tree& tree, std::vector<std::string>* left) {
     const std::vector<saved_value> now = values_of(key);
     for (const std::wstring& child : subkey_names_in(key)) {
       if (k.relative.empty() && !starts_with_ignore_case(child, tree.child_prefix)) continue;
-      if (saved_keys.count(joined(k.relative, child)) == 0) {
+      if (saved_keys.count(child_of(k.relative, child)) == 0) {
         left->push_back(where(tree.root, joined(path, child), tree.view) +
                         ": expected no key, got one");
       }
@@ -313,7 +318,7 @@ void save_tree(saved_state* state, HKEY root, const std::wstring& path, REGSAM v
     if (!relative.empty() || child_prefix.empty()) record.values = values_of(key);
     for (const std::wstring& sub : subkey_names_in(key)) {
       if (relative.empty() && !starts_with_ignore_case(sub, child_prefix)) continue;
-      pending.push_back(joined(relative, sub));
+      pending.push_back(child_of(relative, sub));
     }
     RegCloseKey(key);
     tree.keys.push_back(record);
