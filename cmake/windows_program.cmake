@@ -68,9 +68,6 @@ target_compile_definitions(vivediz_e2e PRIVATE VIVEDIZ_REAL_ANSWERS)
 add_executable(launch_and_wait ${CMAKE_SOURCE_DIR}/tests/e2e/launch_and_wait.cpp)
 target_compile_options(launch_and_wait PRIVATE ${warning_flags} -DUNICODE -D_UNICODE)
 target_link_options(launch_and_wait PRIVATE -static -municode)
-add_executable(cpuid_probe ${CMAKE_SOURCE_DIR}/tests/e2e/cpuid_probe.cpp)
-target_compile_options(cpuid_probe PRIVATE ${warning_flags})
-target_link_options(cpuid_probe PRIVATE -static)
 
 # The footprint benchmark: a one-dialog program built like vivediz, and the start-time probe.
 add_executable(minimal_dialog WIN32 ${CMAKE_SOURCE_DIR}/tests/bench/minimal_dialog.cpp

@@ -5,7 +5,9 @@ x86/vivediz.exe, the administrator's guide as ADMINISTRATORS.txt (guide_text.py)
 into out/release/vivediz-<version>.zip (zip_archive.py) and as the disc image
 out/release/vivediz-<version>.iso (disc_image.py). Beside them,
 out/release/vivediz-<version>.BUILDINFO records the commit and the package versions that made them
-(buildinfo.py).
+(buildinfo.py), and out/release/vivediz-<version>-acceptance.zip holds the acceptance kit
+(acceptance_kit.py), apart from what administrators deploy; its programs are signed when the
+release is.
 
 Every byte follows from the commit. BUILDINFO stays out of the unsigned release, whose bytes must
 not depend on which package versions made the same programs.
@@ -21,6 +23,7 @@ import os
 import shutil
 import sys
 
+import acceptance_kit
 import buildinfo
 import sign
 from disc_image import ImageError, volume_id, write_image
@@ -36,7 +39,7 @@ BACKUP = "vivediz-backup.cmd"  # the guide's backup of what the program can chan
 def remove_release(out, name):
     shutil.rmtree(os.path.join(out, name), ignore_errors=True)
     for leftover in (name + ".zip", name + ".zip.tmp", name + ".iso", name + ".iso.tmp",
-                     name + ".BUILDINFO"):
+                     name + ".BUILDINFO", name + "-acceptance.zip", name + "-acceptance.zip.tmp"):
         if os.path.exists(os.path.join(out, leftover)):
             os.remove(os.path.join(out, leftover))
 
@@ -92,15 +95,22 @@ def main():
         write_folder(folder, files)
         write_zip(archive, name, files, epoch())
         write_image(image, folder, volume_id("vivediz", version), epoch())
+        sign_kit = None
+        if signature:
+            sign_kit = lambda kit, programs: sign.sign(kit, programs,
+                                                       version_string("FileDescription"),
+                                                       os.environ)[0]
+        kit = acceptance_kit.write_kit(out, name, epoch(), {p: files[p] for p in PROGRAMS},
+                                       sign_kit)
         with open(os.path.join(out, name + ".BUILDINFO"), "wb") as f:
             f.write(record)
-    except (OSError, ImageError) as error:
+    except (OSError, ImageError, sign.SigningError) as error:
         remove_release(out, name)
         print("release: no release made: %s" % error, file=sys.stderr)
         return 1
     print(shown(folder) + "/")
     print(sums, end="")
-    for packed in (archive, image):
+    for packed in (archive, image, kit):
         with open(packed, "rb") as f:
             print("%s  %s" % (hashlib.sha256(f.read()).hexdigest(), shown(packed)))
     print("build record: %s" % shown(os.path.join(out, name + ".BUILDINFO")))

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Rebuilds the checked-out commit in a fresh temporary folder and compares the SHA-256 sums of both
-# programs, the release zip and the disc image with the ones made here. Equal sums show that the
-# files here are exactly what this commit builds, wherever and whenever it is built.
+# programs, the release zip, the disc image and the acceptance kit's zip with the ones made here.
+# Equal sums show that the files here are exactly what this commit builds, wherever and whenever
+# it is built.
 # Prints one line per file and "N passed, N failed"; exits 1 on any difference.
 # --skip-if-changed (the test command): with uncommitted changes the files here are not the
 # commit's, so nothing is compared, and the output says so.
@@ -30,7 +31,8 @@ skip() {
   [ "${option:-}" = --skip-if-changed ] && exit 0
   exit 1
 }
-# build_clone COMMIT: the commit's programs and unsigned release, built in $tmp/src.
+# build_clone COMMIT: the commit's programs and unsigned release (with its acceptance kit, where it
+# has one), built in $tmp/src.
 build_clone() {
   git clone -q --no-checkout . "$tmp/src"
   git -C "$tmp/src" checkout -q "$1"
@@ -39,7 +41,11 @@ build_clone() {
     cd "$tmp/src"
     for preset in win-x64 win-x86; do
       cmake --preset "$preset" >/dev/null
-      cmake --build --preset "$preset" --target vivediz -- --no-print-directory -s >/dev/null
+      # The shipped program, and what the acceptance kit holds besides where the commit has one.
+      targets=(vivediz)
+      [ -f tests/e2e/accept.cpp ] && targets+=(vivediz_e2e planted_uxtheme accept)
+      cmake --build --preset "$preset" --target "${targets[@]}" -- --no-print-directory -s \
+        >/dev/null
     done
     if [ -f release/make_release.py ]; then
       python3 release/make_release.py >/dev/null
@@ -84,7 +90,7 @@ passed=0
 failed=0
 name=vivediz-$(sed -nE 's/.*VALUE +"FileVersion", *"([0-9.]+)".*/\1/p' resources/vivediz.rc)
 for file in dist/x64/vivediz.exe dist/x86/vivediz.exe "out/release/$name.zip" \
-  "out/release/$name.iso"; do
+  "out/release/$name.iso" "out/release/$name-acceptance.zip"; do
   here=$(sha256sum "$file" | cut -d' ' -f1)
   there=$(sha256sum "$tmp/src/$file" | cut -d' ' -f1)
   if [ "$here" = "$there" ]; then

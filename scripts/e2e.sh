@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Runs the end-to-end scenarios against the x64 and x86 programs under Wine in Xvfb, or takes the
-# screenshots in docs/. Builds nothing: scripts/build.sh windows must have run.
+# Runs the end-to-end scenarios against the x64 and x86 programs under Wine in Xvfb, as an
+# administrator would: packs the acceptance kit (release/acceptance_kit.py), unpacks it and runs
+# each architecture's accept.exe from it. Or takes the screenshots in docs/. Builds nothing:
+# scripts/build.sh windows must have run.
 #
 #   bash scripts/e2e.sh                 every scenario: PASS/FAIL lines, then "N passed, N failed"
 #   bash scripts/e2e.sh --only TEXT     only the scenarios whose name contains TEXT
@@ -19,11 +21,13 @@ cd "$(dirname "$0")/.."
 
 emulate=0
 shipped=dist
+only_arch=""
 arguments=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --emulate) emulate=1 ;;
     --shipped) shipped=${2:?--shipped needs a folder}; shift ;;
+    --arch) only_arch=${2:?--arch needs x64 or x86}; shift ;;
     *) arguments+=("$1") ;;
   esac
   shift
@@ -48,9 +52,8 @@ source scripts/wine_env.sh
 # Under emulation only the x86 programs need the (emulated) 32-bit loader; the rest runs natively.
 if [ "$emulate" -eq 1 ]; then use_wine64_loader; fi
 
-driver=build/win-x64/e2e_driver.exe
-for file in "$driver" build/e2e/x64/vivediz.exe build/e2e/x86/vivediz.exe \
-  "$shipped/x64/vivediz.exe" "$shipped/x86/vivediz.exe"; do
+for file in build/e2e/x64/accept.exe build/e2e/x86/accept.exe build/e2e/x64/vivediz.exe \
+  build/e2e/x86/vivediz.exe "$shipped/x64/vivediz.exe" "$shipped/x86/vivediz.exe"; do
   if [ ! -f "$file" ]; then
     echo "e2e: $file is missing; run scripts/build.sh windows first" >&2
     echo "0 passed, 1 failed"
@@ -63,33 +66,16 @@ if ! wine_prefix_ready; then
   exit 1
 fi
 
-driver_options=(--time-scale "$time_scale")
+driver_options=(--disposable --time-scale "$time_scale")
 if [ "$shipped" != dist ]; then driver_options+=(--shipped "$(winepath -w "$(realpath "$shipped")")"); fi
+skip_x86=0
 if [ "$VIVEDIZ_WINE32" = 0 ]; then
-  driver_options+=(--skip-arch x86)
+  skip_x86=1
   echo "e2e: skipping the x86 scenarios: $wine32_reason." \
     "To run them anyway: bash scripts/e2e.sh --arch x86 --emulate (qemu-user emulation, slow)"
 fi
 
 work=$(mktemp -d /tmp/vivediz-e2e.XXXXXX)
-started_server=0
-
-# One wineserver for the whole run, so that each program start costs only the program's own
-# start-up. One that is already running for this prefix (someone else's) is used and left alone.
-start_server() {
-  if timeout 1 wineserver -w 2>/dev/null; then
-    wineserver -p
-    started_server=1
-  fi
-}
-
-stop_server() {
-  if [ "$started_server" -eq 1 ]; then
-    wineserver -k 2>/dev/null || true
-    started_server=0
-  fi
-}
-
 cleanup() {
   stop_server
   rm -rf "$work"
@@ -97,26 +83,55 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The driver's Unix standard error, which every program it starts inherits, goes to a file that
-# the driver reads back for each scenario's reboot evidence.
-run_scenarios() {
-  start_server
-  local errors="$work/stderr.log"
+# The kit as the release packs it, unpacked: KIT/x64/accept.exe and KIT/x86/accept.exe.
+unpack_kit() { kit=$(python3 release/acceptance_kit.py --unpacked "$work/kit"); }
+
+# kit_run ARCH OPTIONS...: one accept.exe run. Its Unix standard error, which every program it
+# starts inherits, goes to a file that the kit reads back for each scenario's reboot evidence.
+# Adds its summary to the totals; a run without one counts as a failure.
+kit_run() {
+  local arch=$1
+  shift
+  local errors="$work/stderr-$arch.log" report="$work/report-$arch.txt" status=0
   : >"$errors"
-  local status=0
-  # The suite takes well under a minute; the bound keeps a crashed driver (whose debugger would
+  # The suite takes well under a minute; the bound keeps a crashed kit (whose debugger would
   # wait for ever on the invisible display) within the five minutes the suite may take.
-  timeout $((270 * time_scale)) wine "$driver" --stderr "$(winepath -w "$errors")" \
-    "${driver_options[@]}" "$@" 2>>"$errors" |
-    tr -d '\r' | tee "$work/report.txt" || status=$?
-  if ! tail -n 1 "$work/report.txt" | grep -Eq '^[0-9]+ passed, [0-9]+ failed(, [0-9]+ skipped)?$'; then
-    echo "e2e: the driver ended without its summary; its standard error ends with:" >&2
+  timeout $((270 * time_scale)) wine "$kit/$arch/accept.exe" --stderr "$(winepath -w "$errors")" \
+    "${driver_options[@]}" "$@" 2>>"$errors" | tr -d '\r' | tee "$report" || status=$?
+  local line
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' "$report" | tail -n 1)
+  if [ -z "$line" ]; then
+    echo "e2e: the $arch kit ended without its summary; its standard error ends with:" >&2
     grep -v 'fixme:' "$errors" | tail -n 20 >&2 || true
-    echo "0 passed, 1 failed"
-    status=1
+    failed=$((failed + 1))
+    return 1
+  fi
+  read -r p _ f _ s _ <<<"${line//,/}"
+  passed=$((passed + p))
+  failed=$((failed + f))
+  skipped=$((skipped + s))
+  [ "$status" -eq 0 ] || [ "$f" -gt 0 ] || failed=$((failed + 1))
+}
+
+run_scenarios() {
+  passed=0 failed=0 skipped=0
+  start_server
+  if unpack_kit; then
+    if [ "$only_arch" != x86 ]; then kit_run x64 "$@"; fi
+    if [ "$only_arch" != x64 ]; then
+      if [ "$skip_x86" -eq 1 ]; then
+        kit_run x64 --skip-arch x86 "$@"
+      else
+        kit_run x86 "$@"
+      fi
+    fi
+  else
+    echo "e2e: the acceptance kit could not be packed" >&2
+    failed=$((failed + 1))
   fi
   stop_server
-  return $status
+  echo "$passed passed, $failed failed, $skipped skipped"
+  [ "$failed" -eq 0 ]
 }
 
 # One screenshot: the driver opens the window on a Wine virtual desktop, writes the region to
@@ -125,7 +140,8 @@ shoot() {
   local name="$1"
   local ready="$work/$name.ready" done_file="$work/$name.done"
   rm -f "$ready" "$done_file"
-  timeout 120 wine explorer /desktop=vivediz-e2e,800x450 "$driver" --screenshot "$name" \
+  timeout 120 wine explorer /desktop=vivediz-e2e,800x450 "$kit/x64/accept.exe" --disposable \
+    --screenshot "$name" \
     "$(winepath -w "$ready")" "$(winepath -w "$done_file")" >/dev/null 2>&1 &
   local launcher=$!
   for _ in $(seq 600); do [ -s "$ready" ] && break; sleep 0.1; done
@@ -143,6 +159,7 @@ shoot() {
 }
 
 take_screenshots() {
+  unpack_kit || return 1
   start_server
   mkdir -p docs
   local status=0

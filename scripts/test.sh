@@ -74,12 +74,13 @@ EOF
   return "$status"
 }
 stage "native unit tests" unit_tests
-stage "the Windows programs themselves" tools/check_binaries.py dist
+stage "the Windows programs themselves" tools/check_binaries.py dist --kit build/e2e
 stage "the same programs from a fresh clone" bash scripts/reproduce.sh --skip-if-changed
 stage "the signed release (throwaway certificate)" bash tests/signed_release.sh
 [ -f scripts/fuzz.sh ] && stage "fuzz regressions" bash scripts/fuzz.sh regress
 stage "the guide's commands under Wine" bash tests/guide/run.sh
-stage "the programs under Wine" bash scripts/e2e.sh
+stage "the programs under Wine, from the acceptance kit" bash scripts/e2e.sh
+stage "the acceptance kit as on Windows: registry before equals after" bash tests/kit_as_windows.sh
 
 echo "== all stages"
 if [ "$skipped" -gt 0 ]; then

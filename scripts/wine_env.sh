@@ -116,3 +116,21 @@ run_and_shoot() {
   wait "$launcher" 2>/dev/null || true
   return $status
 }
+
+# One wineserver for the whole run, so that each program start costs only the program's own
+# start-up. One that is already running for this prefix (someone else's) is used and left alone.
+started_server=0
+start_server() {
+  if timeout 1 wineserver -w 2>/dev/null; then
+    wineserver -p
+    started_server=1
+  fi
+}
+
+stop_server() {
+  if [ "$started_server" -eq 1 ]; then
+    wineserver -k 2>/dev/null || true
+    started_server=0
+  fi
+}
+

@@ -2,7 +2,9 @@
 """Checks the shipped programs themselves, as the pefile library reads them: PE header, imports,
 load configuration, resources, version, no test strings.
 
-Usage: check_binaries.py [dist-dir]   (default: dist)
+Usage: check_binaries.py [dist-dir] [--kit DIR]   (default: dist)
+--kit DIR also checks DIR/<arch>/accept.exe, the acceptance kit's program (build/e2e): a console
+program for the same floor, whose imports the same table covers (GDI32 besides, for measuring text).
 Prints one line per check and "N passed, N failed" at the end; exits 1 on any failure.
 """
 import os
@@ -87,6 +89,37 @@ def imports(pe):
             for dll in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []) for f in dll.imports]
 
 
+def check_imports(arch, pe, floor_table, report, allowed):
+    """Every import from an allowed DLL, listed in the floor table and not newer than the floor."""
+    limit = FLOORS[arch]
+    imported = imports(pe)
+    dlls = sorted({dll.lower() for dll, _ in imported})
+    report(arch, "imports only from %s" % ", ".join(dlls), set(dlls) <= allowed)
+    unknown = [f"{d}!{f}" for d, f in imported if (d.lower(), f) not in floor_table]
+    report(arch, "every imported function listed with its floor (%d imported)" % len(imported),
+           not unknown, ", ".join(unknown))
+    too_new = [f"{d}!{f} ({floor_table[(d.lower(), f)][0]}.{floor_table[(d.lower(), f)][1]})"
+               for d, f in imported if (d.lower(), f) in floor_table and floor_table[(d.lower(), f)] > limit]
+    report(arch, "no imported function newer than %d.%d" % limit, not too_new, ", ".join(too_new))
+    return imported
+
+
+def check_kit(arch, path, floor_table, report):
+    """accept.exe: the floor in its header and its imports, so that it starts where the program
+    does."""
+    pe = pefile.PE(path)
+    limit = FLOORS[arch]
+    header = pe.OPTIONAL_HEADER
+    os_version = (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion)
+    subsystem_version = (header.MajorSubsystemVersion, header.MinorSubsystemVersion)
+    report(arch, "accept.exe console subsystem (%d)" % header.Subsystem, header.Subsystem == 3)
+    report(arch, "accept.exe OS and subsystem versions %d.%d, %d.%d at most %d.%d"
+           % (*os_version, *subsystem_version, *limit),
+           os_version <= limit and subsystem_version <= limit)
+    check_imports(arch, pe, floor_table, lambda a, what, ok, detail="": report(
+        a, "accept.exe " + what, ok, detail), ALLOWED_DLLS | {"gdi32.dll"})
+
+
 def check(arch, path, floor_table, report):
     data = open(path, "rb").read()
     pe = pefile.PE(data=data)
@@ -104,15 +137,7 @@ def check(arch, path, floor_table, report):
     report(arch, "subsystem version %d.%d at most %d.%d" % (*subsystem_version, *limit),
            subsystem_version <= limit)
 
-    imported = imports(pe)
-    dlls = sorted({dll.lower() for dll, _ in imported})
-    report(arch, "imports only from %s" % ", ".join(dlls), set(dlls) <= ALLOWED_DLLS)
-    unknown = [f"{d}!{f}" for d, f in imported if (d.lower(), f) not in floor_table]
-    report(arch, "every imported function listed with its floor (%d imported)" % len(imported),
-           not unknown, ", ".join(unknown))
-    too_new = [f"{d}!{f} ({floor_table[(d.lower(), f)][0]}.{floor_table[(d.lower(), f)][1]})"
-               for d, f in imported if (d.lower(), f) in floor_table and floor_table[(d.lower(), f)] > limit]
-    report(arch, "no imported function newer than %d.%d" % limit, not too_new, ", ".join(too_new))
+    imported = check_imports(arch, pe, floor_table, report, ALLOWED_DLLS)
     looked_up = [f"{d}!{f}" for d, f in imported if (d.lower(), f) in LOOKED_UP]
     report(arch, "library search functions looked up, not imported", not looked_up,
            ", ".join(looked_up))
@@ -156,7 +181,13 @@ def check(arch, path, floor_table, report):
 
 
 def main():
-    dist = sys.argv[1] if len(sys.argv) > 1 else "dist"
+    arguments = sys.argv[1:]
+    kit = None
+    if "--kit" in arguments:
+        at = arguments.index("--kit")
+        kit = arguments[at + 1] if at + 1 < len(arguments) else sys.exit("--kit needs a folder")
+        del arguments[at:at + 2]
+    dist = arguments[0] if arguments else "dist"
     floor_table = load_floor(os.path.join(os.path.dirname(os.path.abspath(__file__)), "import_floor.txt"))
     counts = {"passed": 0, "failed": 0}
 
@@ -170,6 +201,12 @@ def main():
             report(arch, "%s exists" % path, False)
             continue
         check(arch, path, floor_table, report)
+        if kit is not None:
+            kit_path = os.path.join(kit, arch, "accept.exe")
+            if os.path.exists(kit_path):
+                check_kit(arch, kit_path, floor_table, report)
+            else:
+                report(arch, "%s exists" % kit_path, False)
     print("%d passed, %d failed" % (counts["passed"], counts["failed"]))
     return 1 if counts["failed"] else 0
 

@@ -12,6 +12,16 @@ namespace {
 
 std::string current_name;
 int current_failures = 0;
+FILE* report_file = nullptr;
+
+void emit(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+  if (report_file != nullptr) {
+    std::fputs(text, report_file);
+    std::fflush(report_file);
+  }
+}
 
 const char* base_name(const char* path) {
   const char* slash = std::strrchr(path, '/');
@@ -25,12 +35,25 @@ void vprint(location where, const char* kind, const char* format, va_list argume
   std::vsnprintf(text, sizeof text, format, arguments);
   std::size_t length = std::strlen(text);
   while (length > 0 && text[length - 1] == '\n') text[--length] = '\0';
-  std::printf("%s:%d: %s%s: %s\n", base_name(where.file), where.line, kind, current_name.c_str(),
-              text);
-  std::fflush(stdout);
+  report("%s:%d: %s%s: %s\n", base_name(where.file), where.line, kind, current_name.c_str(), text);
 }
 
 }  // namespace
+
+void set_report_file(FILE* file) { report_file = file; }
+
+void report(const char* format, ...) {
+  char text[8192];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  emit(text);
+}
+
+void skip_scenario(const std::string& name, const std::string& reason) {
+  report("SKIP %s: %s\n", name.c_str(), reason.c_str());
+}
 
 void begin_scenario(const std::string& name) {
   current_name = name;
@@ -39,8 +62,7 @@ void begin_scenario(const std::string& name) {
 
 bool end_scenario() {
   const bool passed = current_failures == 0;
-  std::printf("%s %s\n", passed ? "PASS" : "FAIL", current_name.c_str());
-  std::fflush(stdout);
+  report("%s %s\n", passed ? "PASS" : "FAIL", current_name.c_str());
   return passed;
 }
 

@@ -1,6 +1,7 @@
 // Wine-style checks for the end-to-end driver: ok() names the caller's line, scenarios tally them.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace e2e {
@@ -17,9 +18,15 @@ struct location {
 // The caller's file and line, for helpers and table rows that check on their caller's behalf.
 #define E2E_HERE_DEFAULT ::e2e::location()
 
+// Everything the kit prints goes to the console and, once set, to this report file as well.
+void set_report_file(FILE* file);
+void report(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+
 void begin_scenario(const std::string& name);
 // Prints "PASS name" or "FAIL name" and returns whether every check of the scenario held.
 bool end_scenario();
+// Prints "SKIP name: reason".
+void skip_scenario(const std::string& name, const std::string& reason);
 bool scenario_failed();
 
 // Records one check; on failure prints "file:line: Test failed: scenario: message".

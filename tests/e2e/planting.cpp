@@ -60,7 +60,7 @@ planted_folder::~planted_folder() {
 }
 
 bool plant(const std::wstring& program, const std::wstring& library_dir,
-           const std::vector<std::wstring>& libraries, const std::wstring& folder_name,
+           const std::vector<std::wstring>& libraries, const std::wstring& folder_name, bool wine,
            planted_folder* planted) {
   wchar_t temp[MAX_PATH];
   const DWORD length = GetTempPathW(MAX_PATH, temp);
@@ -68,6 +68,7 @@ bool plant(const std::wstring& program, const std::wstring& library_dir,
   planted->folder = std::wstring(temp) + folder_name;
   planted->program = planted->folder + program.substr(program.rfind(L'\\'));
   planted->libraries = libraries;
+  planted->wine = wine;
   remove_planted(*planted);  // what an interrupted run left
   if (!CreateDirectoryW(planted->folder.c_str(), nullptr)) return false;
   bool copied = CopyFileW(program.c_str(), planted->program.c_str(), TRUE) != FALSE;
@@ -75,7 +76,7 @@ bool plant(const std::wstring& program, const std::wstring& library_dir,
     const std::wstring from = library_dir + L"\\" + library;
     copied = CopyFileW(from.c_str(), (planted->folder + L"\\" + library).c_str(), TRUE) && copied;
   }
-  return copied && set_native_first(*planted);
+  return copied && (!wine || set_native_first(*planted));
 }
 
 std::vector<std::wstring> loaded_libraries(const planted_folder& planted) {
@@ -95,7 +96,7 @@ void remove_planted(const planted_folder& planted) {
     DeleteFileW(marker(planted, library).c_str());
   }
   RemoveDirectoryW(planted.folder.c_str());
-  clear_native_first(planted);
+  if (planted.wine) clear_native_first(planted);
 }
 
 }  // namespace e2e

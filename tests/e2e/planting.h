@@ -16,6 +16,7 @@ struct planted_folder {
   std::wstring folder;                  // a folder of its own under the temporary folder
   std::wstring program;                 // the copy of the program in it
   std::vector<std::wstring> libraries;  // file names, e.g. uxtheme.dll
+  bool wine = false;                    // whether Wine's search order settings were set
 };
 
 // Copies `program` and the named libraries from `library_dir` into a new `folder_name` under the
@@ -23,9 +24,10 @@ struct planted_folder {
 // program's folder before the system's) for programs of that file name: Wine's per-program
 // "DllOverrides" = "native,builtin". (WINEDLLOVERRIDES in the environment block of a program
 // that this driver starts does not reach Wine's loader in that program; only the one that Wine
-// itself was started with does.) False when anything fails.
+// itself was started with does.) On Windows, whose order that is, `wine` is false and no
+// setting is touched. False when anything fails.
 bool plant(const std::wstring& program, const std::wstring& library_dir,
-           const std::vector<std::wstring>& libraries, const std::wstring& folder_name,
+           const std::vector<std::wstring>& libraries, const std::wstring& folder_name, bool wine,
            planted_folder* planted);
 // The planted libraries that were loaded.
 std::vector<std::wstring> loaded_libraries(const planted_folder& planted);

@@ -1,9 +1,11 @@
-// Registry preparation, checks and save/restore for the end-to-end driver.
+// Registry preparation and checks for the kit, on Wine and on a real guest.
 #include "tests/e2e/registry_fixture.h"
 
 #include <cstdio>
 #include <cwchar>
 #include <iterator>
+
+#include "tests/e2e/registry_access.h"
 
 namespace e2e {
 
@@ -26,83 +28,49 @@ const wchar_t* const kPciEnumKey = L"SYSTEM\\CurrentControlSet\\Enum\\PCI";
 namespace {
 
 const wchar_t* const kProgramX11Key = L"Software\\Wine\\AppDefaults\\vivediz.exe\\X11 Driver";
+const wchar_t* const kProgramOverridesKey =
+    L"Software\\Wine\\AppDefaults\\vivediz.exe\\DllOverrides";
+const wchar_t* const kAfdServiceKey = L"SYSTEM\\CurrentControlSet\\Services\\AFD";
 
-const wchar_t* const kFixedOwnedTrees[] = {
+// The PV driver services, both generations: saved whole, in a guest as under Wine.
+const wchar_t* const kServiceTrees[] = {
     L"SYSTEM\\CurrentControlSet\\Services\\vdbus",
     L"SYSTEM\\CurrentControlSet\\Services\\ldbus",
     kCurrentBlockKey,
     kCurrentScsiKey,
     kLegacyBlockKey,
     kLegacyScsiKey,
-    L"SYSTEM\\CurrentControlSet\\Services\\AFD",
-    kXenEnumKey,
 };
+
+// What the scenarios own under Wine, where every scenario starts without them: the services,
+// AFD and the XEN enumerator.
+std::vector<std::wstring> fixed_owned_trees() {
+  std::vector<std::wstring> trees(std::begin(kServiceTrees), std::end(kServiceTrees));
+  trees.push_back(kAfdServiceKey);
+  trees.push_back(kXenEnumKey);
+  return trees;
+}
+
+// In a guest: what the kit saved before its first change, which also bounds what it may change;
+// and the PV driver service keys that the guest has of its own.
+const saved_state* guarded = nullptr;
+std::vector<std::wstring> guest_trees;
 
 const wchar_t* const kAfdValues[] = {L"DefaultSendWindow", L"DefaultReceiveWindow",
                                      L"FastSendDatagramThreshold"};
 const wchar_t* const kTcpipValues[] = {L"TcpWindowSize", L"Tcp1323Opts"};
 
-bool starts_with_ignore_case(const std::wstring& text, const std::wstring& prefix) {
-  return text.size() >= prefix.size() &&
-         _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
-}
-
-// The views a path lives in: SOFTWARE is split for 32-bit programs, everything else is shared.
-std::vector<REGSAM> views_of(const std::wstring& path) {
-  if (starts_with_ignore_case(path, L"SOFTWARE\\")) return {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
-  return {KEY_WOW64_64KEY};
-}
-
-const char* view_name(REGSAM view) {
-  return view == KEY_WOW64_32KEY ? "32-bit view" : "64-bit view";
-}
-
-// Keys below HARDWARE live in a volatile hive, whose children must be volatile too.
-DWORD create_options(const std::wstring& path) {
-  return starts_with_ignore_case(path, L"HARDWARE\\") ? REG_OPTION_VOLATILE
-                                                      : REG_OPTION_NON_VOLATILE;
-}
-
 HKEY open_key(const std::wstring& path, REGSAM view, HKEY root = HKEY_LOCAL_MACHINE) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) {
-    return nullptr;
-  }
-  return key;
+  return e2e::open_key(root, path, view);
 }
 
 HKEY create_key(const std::wstring& path, REGSAM view, HKEY root = HKEY_LOCAL_MACHINE) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, create_options(path), KEY_ALL_ACCESS | view,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    return nullptr;
-  }
-  return key;
+  return e2e::create_key(root, path, view);
 }
 
-void delete_tree_in_view(const std::wstring& path, REGSAM view) {
-  HKEY key = open_key(path, view);
-  if (key == nullptr) return;
-  RegDeleteTreeW(key, nullptr);
-  RegCloseKey(key);
-  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
-}
-
-// The value's type and data, or false when it is missing (or its key is).
 bool read_value(const std::wstring& path, const std::wstring& name, REGSAM view, DWORD* type,
                 std::vector<BYTE>* data, HKEY root = HKEY_LOCAL_MACHINE) {
-  HKEY key = open_key(path, view, root);
-  if (key == nullptr) return false;
-  DWORD size = 0;
-  LONG error = RegQueryValueExW(key, name.c_str(), nullptr, type, nullptr, &size);
-  if (error == ERROR_SUCCESS) {
-    data->assign(size, 0);
-    error = RegQueryValueExW(key, name.c_str(), nullptr, type,
-                             data->empty() ? nullptr : &(*data)[0], &size);
-    data->resize(size);
-  }
-  RegCloseKey(key);
-  return error == ERROR_SUCCESS;
+  return e2e::read_value(root, path, name, view, type, data);
 }
 
 std::string describe(DWORD type, const std::vector<BYTE>& data) {
@@ -142,38 +110,10 @@ std::vector<BYTE> bytes_of(const std::wstring& text_with_terminators) {
   return std::vector<BYTE>(begin, begin + text_with_terminators.size() * sizeof(wchar_t));
 }
 
-std::vector<std::wstring> value_names_in(HKEY key) {
-  std::vector<std::wstring> names;
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[16384];
-    DWORD length = 16384;
-    if (RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      break;
-    }
-    names.emplace_back(name, length);
-  }
-  return names;
-}
-
-std::vector<std::wstring> subkey_names_in(HKEY key) {
-  std::vector<std::wstring> names;
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[256];
-    DWORD length = 256;
-    if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      break;
-    }
-    names.emplace_back(name, length);
-  }
-  return names;
-}
-
 // The trees the scenarios own: the PV driver services, AFD, the XEN enumerator, and the virtio
 // devices under the PCI enumerator (Wine keeps its own display adapters there).
 std::vector<std::wstring> owned_trees() {
-  std::vector<std::wstring> trees(std::begin(kFixedOwnedTrees), std::end(kFixedOwnedTrees));
+  std::vector<std::wstring> trees = fixed_owned_trees();
   HKEY pci = open_key(kPciEnumKey, KEY_WOW64_64KEY);
   if (pci != nullptr) {
     for (const std::wstring& name : subkey_names_in(pci)) {
@@ -184,6 +124,31 @@ std::vector<std::wstring> owned_trees() {
     RegCloseKey(pci);
   }
   return trees;
+}
+
+// The MSI value's keys of the guest's virtio serial devices (transitional and virtio 1.0 IDs)
+// that have one: the program writes "MSISupported" there.
+std::vector<std::wstring> serial_msi_keys() {
+  std::vector<std::wstring> keys;
+  HKEY pci = open_key(kPciEnumKey, KEY_WOW64_64KEY);
+  if (pci == nullptr) return keys;
+  for (const std::wstring& device : subkey_names_in(pci)) {
+    if (!starts_with_ignore_case(device, L"VEN_1AF4&DEV_1003") &&
+        !starts_with_ignore_case(device, L"VEN_1AF4&DEV_1043")) {
+      continue;
+    }
+    HKEY instances = open_key(std::wstring(kPciEnumKey) + L"\\" + device, KEY_WOW64_64KEY);
+    if (instances == nullptr) continue;
+    for (const std::wstring& instance : subkey_names_in(instances)) {
+      const std::wstring path = std::wstring(kPciEnumKey) + L"\\" + device + L"\\" + instance +
+                                L"\\Device Parameters\\Interrupt Management"
+                                L"\\MessageSignaledInterruptProperties";
+      if (key_exists_in(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY)) keys.push_back(path);
+    }
+    RegCloseKey(instances);
+  }
+  RegCloseKey(pci);
+  return keys;
 }
 
 }  // namespace
@@ -238,14 +203,19 @@ bool key_present(const std::wstring& path) {
 }
 
 void delete_tree(const std::wstring& path) {
-  for (REGSAM view : views_of(path)) delete_tree_in_view(path, view);
+  for (REGSAM view : views_of(path)) delete_key_tree(HKEY_LOCAL_MACHINE, path, view);
 }
 
 bool apply(const reg_item& item) {
+  // In a guest nothing may change that the restore file does not hold.
+  const bool saved = guarded == nullptr || covers(*guarded, item.path, item.name);
+  ok_at(item.where, saved, "%s \"%s\": the kit has not saved it, so it leaves it alone",
+        narrow(item.path).c_str(), narrow(item.name).c_str());
+  if (!saved) return false;
   for (REGSAM view : views_of(item.path)) {
     if (item.what == reg_item::kind::key) {
       if (!item.present) {
-        delete_tree_in_view(item.path, view);
+        delete_key_tree(HKEY_LOCAL_MACHINE, item.path, view);
         continue;
       }
       HKEY key = create_key(item.path, view);
@@ -319,99 +289,83 @@ void expect_only_values(const std::wstring& path, const std::vector<std::wstring
   RegCloseKey(key);
 }
 
-void saved_machine_state::save() {
-  trees_.clear();
-  values_.clear();
-  for (const std::wstring& path : owned_trees()) {
-    tree_record tree{path, KEY_WOW64_64KEY, false, {}};
-    std::vector<std::wstring> pending = {L""};
-    while (!pending.empty()) {
-      const std::wstring relative = pending.front();
-      pending.erase(pending.begin());
-      HKEY key = open_key(relative.empty() ? tree.path : tree.path + L"\\" + relative, tree.view);
-      if (key == nullptr) continue;
-      tree.existed = true;
-      key_record record{relative, {}};
-      for (const std::wstring& name : value_names_in(key)) {
-        value_record value{name, REG_NONE, {}};
-        DWORD size = 0;
-        RegQueryValueExW(key, name.c_str(), nullptr, &value.type, nullptr, &size);
-        value.data.assign(size, 0);
-        RegQueryValueExW(key, name.c_str(), nullptr, &value.type,
-                         value.data.empty() ? nullptr : &value.data[0], &size);
-        record.values.push_back(value);
-      }
-      for (const std::wstring& sub : subkey_names_in(key)) {
-        pending.push_back(relative.empty() ? sub : relative + L"\\" + sub);
-      }
-      RegCloseKey(key);
-      tree.keys.push_back(record);
+saved_state save_what_the_kit_touches(bool wine) {
+  saved_state state;
+  for (const wchar_t* path : kServiceTrees) save_tree(&state, HKEY_LOCAL_MACHINE, path, 0);
+  if (wine) {
+    save_tree(&state, HKEY_LOCAL_MACHINE, kAfdServiceKey, 0);
+    save_tree(&state, HKEY_LOCAL_MACHINE, kXenEnumKey, 0);
+    save_tree(&state, HKEY_LOCAL_MACHINE, kPciEnumKey, 0, L"VEN_1AF4");
+    save_single(&state, HKEY_CURRENT_USER, kProgramX11Key, L"Managed");
+    save_single(&state, HKEY_CURRENT_USER, kProgramOverridesKey, L"uxtheme");
+  } else {
+    for (const wchar_t* name : kAfdValues) save_single(&state, HKEY_LOCAL_MACHINE, kAfdKey, name);
+    for (const std::wstring& path : serial_msi_keys()) {
+      save_single(&state, HKEY_LOCAL_MACHINE, path, L"MSISupported");
     }
-    trees_.push_back(tree);
   }
-  struct named {
-    HKEY root;
-    const wchar_t* path;
-    const wchar_t* name;
-  };
-  std::vector<named> singles = {{HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"ProductName"},
-                                {HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"ReleaseId"},
-                                {HKEY_LOCAL_MACHINE, kProcessorKey, L"Identifier"},
-                                {HKEY_LOCAL_MACHINE, kBiosKey, L"SystemManufacturer"},
-                                {HKEY_CURRENT_USER, kProgramX11Key, L"Managed"}};
-  for (const wchar_t* name : kTcpipValues) singles.push_back({HKEY_LOCAL_MACHINE, kTcpipKey, name});
-  for (const named& n : singles) {
-    for (REGSAM view : views_of(n.path)) {
-      single_value saved{n.root, n.path, view, false, {n.name, REG_NONE, {}}};
-      saved.existed =
-          read_value(n.path, n.name, view, &saved.value.type, &saved.value.data, n.root);
-      values_.push_back(saved);
-    }
+  for (const wchar_t* name : kTcpipValues) save_single(&state, HKEY_LOCAL_MACHINE, kTcpipKey, name);
+  save_single(&state, HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"ProductName");
+  save_single(&state, HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"ReleaseId");
+  save_single(&state, HKEY_LOCAL_MACHINE, kProcessorKey, L"Identifier");
+  save_single(&state, HKEY_LOCAL_MACHINE, kBiosKey, L"SystemManufacturer");
+  return state;
+}
+
+void guard_changes(const saved_state* saved) {
+  guarded = saved;
+  guest_trees.clear();
+  if (saved == nullptr) return;
+  for (const wchar_t* path : kServiceTrees) {
+    if (key_present(path)) guest_trees.push_back(path);
   }
 }
 
-void saved_machine_state::restore() const {
-  for (const std::wstring& path : owned_trees()) delete_tree(path);
-  for (const tree_record& tree : trees_) {
-    if (!tree.existed) continue;
-    for (const key_record& record : tree.keys) {
-      const std::wstring path =
-          record.relative_path.empty() ? tree.path : tree.path + L"\\" + record.relative_path;
-      HKEY key = create_key(path, tree.view);
-      if (key == nullptr) continue;
-      for (const value_record& value : record.values) {
-        RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
-                       static_cast<DWORD>(value.data.size()));
-      }
-      RegCloseKey(key);
+std::vector<std::wstring> guest_value_names(const std::wstring& path) {
+  std::vector<std::wstring> names;
+  if (guarded == nullptr) return names;
+  for (const saved_tree& tree : guarded->trees) {
+    if (!starts_with_ignore_case(path, tree.path + L"\\")) continue;
+    const std::wstring relative = path.substr(tree.path.size() + 1);
+    for (const saved_tree::key& k : tree.keys) {
+      if (_wcsicmp(k.relative.c_str(), relative.c_str()) != 0) continue;
+      for (const saved_value& v : k.values) names.push_back(v.name);
     }
   }
-  for (const single_value& saved : values_) {
-    if (!saved.existed) {
-      HKEY key = open_key(saved.path, saved.view, saved.root);
-      if (key == nullptr) continue;
-      RegDeleteValueW(key, saved.value.name.c_str());
-      RegCloseKey(key);
-      continue;
+  return names;
+}
+
+std::wstring guest_tree_needed_by(const std::vector<reg_item>& items, bool xen_dialog) {
+  for (const reg_item& item : items) {
+    if (item.what == reg_item::kind::key && !item.present && key_present(item.path)) {
+      return item.path;
     }
-    HKEY key = create_key(saved.path, saved.view, saved.root);
-    if (key == nullptr) continue;
-    RegSetValueExW(key, saved.value.name.c_str(), 0, saved.value.type, saved.value.data.data(),
-                   static_cast<DWORD>(saved.value.data.size()));
-    RegCloseKey(key);
   }
+  for (const std::wstring& tree : guest_trees) {
+    if (xen_dialog) return tree;
+    for (const reg_item& item : items) {
+      if (starts_with_ignore_case(item.path, tree)) return tree;
+    }
+  }
+  return std::wstring();
 }
 
 void reset_to_baseline() {
-  for (const std::wstring& path : owned_trees()) delete_tree(path);
+  if (guarded != nullptr) {
+    // In a guest the baseline is the guest's own state: nothing it had is deleted.
+    restore(*guarded);
+  } else {
+    for (const std::wstring& path : owned_trees()) delete_tree(path);
+  }
   std::vector<reg_item> items = {
-      key_exists(kAfdKey),
       string_value(kProcessorKey, L"Identifier",
                    L"Intel64 Family 6 Model 85 Stepping 7, GenuineIntel"),
       string_value(kCurrentVersionKey, L"ProductName", L"Windows 10 Pro"),
       string_value(kCurrentVersionKey, L"ReleaseId", L"2004"),
       string_value(kBiosKey, L"SystemManufacturer", L"TestBoard"),
   };
+  items.push_back(key_exists(kAfdKey));
+  for (const wchar_t* name : kAfdValues) items.push_back(no_value(kAfdKey, name));
   for (const wchar_t* name : kTcpipValues) items.push_back(no_value(kTcpipKey, name));
   for (const reg_item& item : items) apply(item);
 }
@@ -429,10 +383,10 @@ std::vector<reg_item> baseline_items() {
   const location here;
   for (const wchar_t* name : kAfdValues) items.push_back(no_value(kAfdKey, name, here));
   for (const wchar_t* name : kTcpipValues) items.push_back(no_value(kTcpipKey, name, here));
-  for (const wchar_t* path : kFixedOwnedTrees) {
-    if (_wcsicmp(path, L"SYSTEM\\CurrentControlSet\\Services\\AFD") != 0) {
-      items.push_back(no_key(path, here));
-    }
+  for (const std::wstring& path : fixed_owned_trees()) {
+    bool guests = false;
+    for (const std::wstring& tree : guest_trees) guests = guests || tree == path;
+    if (_wcsicmp(path.c_str(), kAfdServiceKey) != 0 && !guests) items.push_back(no_key(path, here));
   }
   return items;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/e2e/checks.h"
+#include "tests/e2e/saved_state.h"
 
 namespace e2e {
 
@@ -54,49 +55,30 @@ void expect_only_values(const std::wstring& path, const std::vector<std::wstring
 bool key_present(const std::wstring& path);
 void delete_tree(const std::wstring& path);
 
-// The parts of the registry that the scenarios change: saved when the driver starts and put back
-// when it ends, so that a run leaves the prefix as it found it.
-class saved_machine_state {
- public:
-  void save();
-  void restore() const;
+// Everything the kit touches and the program under test can change. Under Wine: the keys the
+// scenarios own whole (the PV driver services, AFD, Enum\XEN, the virtio devices under Enum\PCI)
+// and Wine's per-program settings. In a guest: the PV driver services whole, but of AFD and Tcpip
+// only the five TCP values by name, and of Enum only the MSI values of the virtio serial devices.
+// Both: the product name and release id (both views), processor identifier and board maker.
+saved_state save_what_the_kit_touches(bool wine);
+// In a guest (not null): every change must be one the saved state can undo, and the baseline is
+// the guest's own state rather than the absence of the owned keys.
+void guard_changes(const saved_state* saved);
+// In a guest, the names of the values the key held when the kit saved it (none under Wine).
+std::vector<std::wstring> guest_value_names(const std::wstring& path);
+// A key the guest has that a scenario depends on being absent (a key it deletes, or a PV driver
+// service key: any for the Xen dialog, which reads both generations), or empty.
+std::wstring guest_tree_needed_by(const std::vector<reg_item>& items, bool xen_dialog);
 
- private:
-  struct value_record {
-    std::wstring name;
-    DWORD type;
-    std::vector<BYTE> data;
-  };
-  struct key_record {
-    std::wstring relative_path;  // empty for the tree's root
-    std::vector<value_record> values;
-  };
-  struct tree_record {
-    std::wstring path;
-    REGSAM view;
-    bool existed;
-    std::vector<key_record> keys;  // parents before children
-  };
-  struct single_value {
-    HKEY root;
-    std::wstring path;
-    REGSAM view;
-    bool existed;
-    value_record value;
-  };
-  std::vector<tree_record> trees_;
-  std::vector<single_value> values_;
-};
-
-// The state every scenario starts from: the keys the program owns are gone, the five TCP values
-// are missing (their AFD key exists), and the system reads as 64-bit Windows 10 version 2004 on a
-// board named "TestBoard".
+// The state every scenario starts from: under Wine the keys the program owns are gone (in a guest,
+// everything is as saved), the five TCP values are missing (their AFD key exists), and
+// the system reads as 64-bit Windows 10 version 2004 on a board named "TestBoard".
 void reset_to_baseline();
 // Wine waits up to two seconds for a window manager to acknowledge every top-level window that a
 // program hides (each message box, each help window, the settings dialog at the end), and Xvfb
 // runs none. Marking the program's windows as not managed (Wine's per-program "X11 Driver"
 // setting "Managed" = "N" under HKEY_CURRENT_USER) removes that wait; it changes nothing that a
-// Win32 program can see. saved_machine_state puts the setting back.
+// Win32 program can see. Only under Wine; the saved state puts the setting back.
 void leave_program_windows_unmanaged();
 
 // What reset_to_baseline leaves, as checkable items (the TCP values and the owned keys).

@@ -11,19 +11,18 @@ DWORD time_scale = 1;
 
 struct dialog_search {
   DWORD process_id;
-  const std::wstring* caption;
-  std::vector<HWND>* found;
+  std::vector<dialog_window> found;
 };
 
 BOOL CALLBACK collect_dialog(HWND window, LPARAM parameter) {
-  const dialog_search* search = reinterpret_cast<const dialog_search*>(parameter);
+  dialog_search* search = reinterpret_cast<dialog_search*>(parameter);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
   if (owner != search->process_id || !IsWindowVisible(window)) return TRUE;
   if (class_name(window) != L"#32770") return TRUE;
   wchar_t caption[512] = L"";
   GetWindowTextW(window, caption, 512);
-  if (*search->caption == caption) search->found->push_back(window);
+  search->found.push_back({window, caption});
   return TRUE;
 }
 
@@ -84,10 +83,17 @@ void program_process::kill() const {
   WaitForSingleObject(info_.hProcess, 5000);
 }
 
+std::vector<dialog_window> visible_dialogs(DWORD process_id) {
+  dialog_search search{process_id, {}};
+  EnumWindows(collect_dialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 std::vector<HWND> find_dialogs(DWORD process_id, const std::wstring& caption) {
   std::vector<HWND> found;
-  dialog_search search{process_id, &caption, &found};
-  EnumWindows(collect_dialog, reinterpret_cast<LPARAM>(&search));
+  for (const dialog_window& d : visible_dialogs(process_id)) {
+    if (d.caption == caption) found.push_back(d.window);
+  }
   return found;
 }
 

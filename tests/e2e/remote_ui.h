@@ -42,7 +42,13 @@ class program_process {
 void set_time_scale(DWORD factor);
 DWORD scaled_ms(DWORD ms);
 
-// Visible top-level dialogs (class "#32770") of the process whose caption is exactly `caption`.
+// Visible top-level dialogs (class "#32770") of the process, with their captions.
+struct dialog_window {
+  HWND window;
+  std::wstring caption;
+};
+std::vector<dialog_window> visible_dialogs(DWORD process_id);
+// Those whose caption is exactly `caption`.
 std::vector<HWND> find_dialogs(DWORD process_id, const std::wstring& caption);
 
 // Text by WM_GETTEXT (which works across processes for every control), or empty on a timeout.

@@ -3,6 +3,7 @@
 
 #include <cwchar>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ INT_PTR CALLBACK reference_procedure(HWND, UINT, WPARAM, LPARAM) { return FALSE;
 // Wine's MapDialogRect refuses a dialog of another process (ERROR_INVALID_WINDOW_HANDLE), so the
 // mapping is taken from a hidden dialog of this process with the template's font: the dialog
 // manager derives the base units from the font alone.
-RECT map_dialog_units(const res::dialog& font_source, RECT units) {
+HWND reference_dialog(const res::dialog& font_source) {
   static std::map<std::string, HWND> references;
   const std::string key = font_source.font_face + "/" + std::to_string(font_source.font_points);
   HWND& reference = references[key];
@@ -32,6 +33,11 @@ RECT map_dialog_units(const res::dialog& font_source, RECT units) {
     reference = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), header, nullptr,
                                            reference_procedure, 0);
   }
+  return reference;
+}
+
+RECT map_dialog_units(const res::dialog& font_source, RECT units) {
+  HWND reference = reference_dialog(font_source);
   RECT mapped = units;
   if (reference == nullptr || !MapDialogRect(reference, &mapped)) return RECT{-1, -1, -1, -1};
   return mapped;
@@ -74,6 +80,56 @@ bool read_template(const std::wstring& program, const char* name, res::dialog* o
   }
   FreeLibrary(module);
   return decoded;
+}
+
+std::wstring without_mnemonics(const std::wstring& text) {
+  std::wstring shown;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'&' && i + 1 < text.size()) ++i;
+    shown += text[i];
+  }
+  return shown;
+}
+
+// Whether the control's text fits, in the template's font (this process's reference dialog has
+// it: a font of another process cannot be selected here): a button's text on one line in its
+// width, less the glyph for check boxes and radio buttons; a static's wrapped text in its height.
+void report_text_fit(const res::dialog& expected, const res::control& c, HWND child) {
+  const std::wstring text = without_mnemonics(wide(c.text));
+  if (text.empty()) return;
+  HWND reference = reference_dialog(expected);
+  HDC dc = GetDC(reference);
+  if (dc == nullptr) return;
+  HGDIOBJ old =
+      SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(reference, WM_GETFONT, 0, 0)));
+  RECT place;
+  GetClientRect(child, &place);
+  const bool button = _wcsicmp(wide(c.class_name).c_str(), L"Button") == 0;
+  const DWORD type = c.style & BS_TYPEMASK;
+  const bool glyph =
+      button && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON ||
+                 type == BS_AUTORADIOBUTTON || type == BS_3STATE || type == BS_AUTO3STATE);
+  long needed = 0, available = 0;
+  const char* unit = "px wide";
+  if (button) {
+    SIZE extent = {};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    needed = extent.cx;
+    available = place.right - (glyph ? GetSystemMetrics(SM_CXMENUCHECK) : 0);
+  } else {
+    RECT wrapped = {0, 0, place.right, 0};
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &wrapped,
+              DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    needed = wrapped.bottom;
+    available = place.bottom;
+    unit = "px high";
+  }
+  SelectObject(dc, old);
+  ReleaseDC(reference, dc);
+  report("info: text fit %s control %d %s: needs %ld of %ld %s%s: %s\n", expected.name.c_str(),
+         c.id, quoted(text).c_str(), needed, available, unit,
+         glyph ? " (the check glyph, SM_CXMENUCHECK, taken off)" : "",
+         needed <= available ? "fits" : "cut");
 }
 
 }  // namespace
@@ -152,6 +208,10 @@ void check_against_template(location where, HWND dialog, const std::wstring& pro
     ok_at(where, live == wanted, "%s control %d style: expected 0x%08lx, got 0x%08lx",
           expected.name.c_str(), c.id, wanted, live);
 
+    static std::set<std::string> fits_reported;
+    if (!is_edit(c) && fits_reported.insert(expected.name + "/" + std::to_string(i)).second) {
+      report_text_fit(expected, c, child);
+    }
     if (!is_edit(c)) {
       const std::wstring text = window_text(child);
       ok_at(where, text == wide(c.text), "%s control %d text: expected %s, got %s",

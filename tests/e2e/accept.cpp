@@ -1,15 +1,20 @@
-// End-to-end test driver: runs every scenario against the real program under Wine and reports.
+// The acceptance kit's console program: runs every scenario against the real program, on Wine or
+// in a disposable Windows guest, puts the registry back and reports in the style of winetest.
 //
-// Usage: e2e_driver.exe [--stderr FILE] [--only TEXT] [--arch x64|x86] [--skip-arch x86]
-//                       [--time-scale N] [--shipped FOLDER]
-//        e2e_driver.exe --screenshot xen|kvm|basic|help|message READY-FILE DONE-FILE
-// FILE is the file that receives this process's Unix standard error, which the program inherits:
-// Wine's stub SetupPromptReboot writes "fixme:setupapi:SetupPromptReboot" there, the evidence that
-// the reboot prompt was offered. Prints "PASS name" or "FAIL name" per scenario and finally
-// "N passed, N failed" (", N skipped" when --skip-arch left some out, each listed as "SKIP name");
-// exits 1 when any scenario failed. --time-scale multiplies every wait. --shipped runs the
-// scenarios of the shipped program against FOLDER\x64 and FOLDER\x86 (a signed release, say)
-// instead of the repository's dist folder.
+// Usage: accept.exe --disposable [--as-windows] [--only TEXT] [--report FILE] [--time-scale N]
+//                   [--shipped FOLDER] [--stderr FILE] [--skip-arch x86]
+//        accept.exe --restore FILE
+//        accept.exe --screenshot xen|kvm|basic|help|message READY-FILE DONE-FILE   (Wine)
+// The kit runs the programs of its own architecture, which lie beside it: vivediz.exe (shipped),
+// test\vivediz.exe (the test variant) and planted\uxtheme.dll. Without --disposable it says what
+// it would change and stops. Before its first change it saves everything it will touch to
+// accept-restore.txt beside itself; it restores at the end, after a failed scenario and on Ctrl+C,
+// and --restore FILE restores after a crash.
+// Under Wine (ntdll exports wine_get_version) it also uses Wine's own settings, and the reboot
+// prompt's evidence is Wine's stub line on the Unix standard error, which --stderr FILE names;
+// --as-windows takes a guest's paths instead (only the reboot evidence stays the stub's).
+// --skip-arch x86 lists the x86 kit's scenarios as skipped (a host that cannot run them);
+// --shipped runs the shipped program's scenarios against FOLDER\<arch>\vivediz.exe.
 #include <cpuid.h>
 #include <windows.h>
 
@@ -21,10 +26,16 @@
 
 #include "resource.h"
 #include "tests/e2e/checks.h"
+#include "tests/e2e/kit_host.h"
+#include "tests/e2e/kit_version.h"
 #include "tests/e2e/planting.h"
+#include "tests/e2e/reboot_prompt.h"
+#include "tests/e2e/registry_access.h"
 #include "tests/e2e/registry_fixture.h"
 #include "tests/e2e/remote_ui.h"
+#include "tests/e2e/saved_state.h"
 #include "tests/e2e/scenarios.h"
+#include "tests/e2e/sha256.h"
 #include "tests/e2e/template_check.h"
 
 namespace e2e {
@@ -38,12 +49,14 @@ const char kRebootEvidence[] = "fixme:setupapi:SetupPromptReboot";
 const wchar_t kProgramDebugChannels[] = L"fixme-all,fixme+setupapi";
 
 struct options {
-  std::wstring root;         // the repository, as Wine sees it
+  std::wstring kit;          // the folder of accept.exe and the programs under test
   std::wstring stderr_file;  // this process's Unix standard error
   std::string only;
-  std::string arch;
   std::string skip_arch;  // counted and listed, not run: this host cannot run them
-  std::wstring shipped;   // holds x64\ and x86\vivediz.exe as shipped
+  std::wstring shipped;   // holds x64\ and x86\vivediz.exe as shipped; empty: the kit's own
+  std::string crash_after_preparing;  // for the test of --restore: ends the kit abruptly there
+  bool wine = false;  // under Wine and not --as-windows: Wine's settings may be used
+  bool under_wine = false;
 };
 
 const char* variant_name(variant v) {
@@ -82,47 +95,9 @@ std::string signature(unsigned leaf) {
   return std::string(text, 12);
 }
 
-// The signatures of leaves 0x40000000 and 0x40000100 (12 bytes each) that the programs of `arch`
-// see. The x64 ones run on this processor as the driver does; the x86 ones may run under
-// emulation, whose processor is another, so a probe of that architecture reports theirs.
-bool processor_signatures(const options& o, const std::string& arch, std::string* signatures) {
-  if (arch == "x64") {
-    *signatures = signature(0x40000000) + signature(0x40000100);
-    return true;
-  }
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE read_end = nullptr, write_end = nullptr;
-  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return false;
-  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = write_end;
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION process = {};
-  std::wstring command = L"\"" + o.root + L"\\build\\win-" +
-                         std::wstring(arch.begin(), arch.end()) + L"\\cpuid_probe.exe\"";
-  const bool started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                      nullptr, &startup, &process) != FALSE;
-  CloseHandle(write_end);
-  std::string hex;
-  if (started) {
-    char buffer[128];
-    DWORD got = 0;
-    while (hex.size() < 4096 && ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0)
-      hex.append(buffer, got);
-    WaitForSingleObject(process.hProcess, scaled_ms(10000));
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-  }
-  CloseHandle(read_end);
-  if (hex.size() < 48) return false;
-  signatures->clear();
-  for (std::size_t i = 0; i < 48; i += 2) {
-    signatures->push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return true;
-}
+// The signatures of leaves 0x40000000 and 0x40000100 (12 bytes each) that the programs see:
+// the kit runs the programs of its own architecture on the same processor (or emulator).
+std::string processor_signatures() { return signature(0x40000000) + signature(0x40000100); }
 
 // The variant the processor asks for: the signatures of leaf 0x40000000, or behind a Hyper-V
 // compatible front those of 0x40000100 (the baseline's board name decides nothing).
@@ -149,7 +124,15 @@ struct run_state {
   HWND dialog;
   HWND marker;
   std::vector<HWND> helps;  // innermost last
+  bool watch_prompts;       // on Windows: the system's reboot prompt is a window to answer
+  std::vector<reboot_prompt> prompts;
 };
+
+void answer_prompts(run_state& run) {
+  if (!run.watch_prompts) return;
+  answer_reboot_prompts(run.program.id(), {kSettingsCaption, kHelpCaption, kMessageCaption},
+                        &run.prompts);
+}
 
 std::vector<HWND> message_boxes(const run_state& run) {
   return find_dialogs(run.program.id(), kMessageCaption);
@@ -196,6 +179,7 @@ bool wait_for_message(run_state& run, const step& st) {
   std::vector<HWND> boxes;
   while ((boxes = message_boxes(run)).empty()) {
     check_no_settings_dialog(run, st.where);
+    answer_prompts(run);
     if (!run.program.running() || GetTickCount() - start >= step_timeout_ms()) {
       ok_at(st.where, false, "message: expected %s, got %s", quoted(st.text).c_str(),
             run.program.running() ? "none in time" : "none before the program ended");
@@ -436,11 +420,54 @@ bool is_action(const step& st) {
   }
 }
 
-std::wstring program_path(const options& o, const std::string& arch, build program) {
-  const std::wstring a(arch.begin(), arch.end());
-  return (program == build::shipped ? o.shipped + L"\\" + a : o.root + L"\\build\\e2e\\" + a) +
-         L"\\vivediz.exe";
+std::wstring program_path(const options& o, build program) {
+  if (program == build::test) return o.kit + L"\\test\\vivediz.exe";
+  if (o.shipped.empty()) return o.kit + L"\\vivediz.exe";
+  const std::string arch = kit_architecture();
+  return o.shipped + L"\\" + std::wstring(arch.begin(), arch.end()) + L"\\vivediz.exe";
 }
+
+// Why a scenario cannot run here, or empty.
+std::string skip_reason(const options& o, const scenario& s) {
+  std::vector<reg_item> items = s.before;
+  items.insert(items.end(), s.after.begin(), s.after.end());
+  if (!o.wine) {
+    for (const reg_item& item : items) {
+      if (starts_with_ignore_case(item.path, L"SYSTEM\\CurrentControlSet\\Enum\\")) {
+        return "it needs prepared device keys under Enum, and \"Users, including administrators, "
+               "cannot change the contents of the Enum subkey\" (Microsoft's registry reference)";
+      }
+    }
+  }
+  if (!s.planted.empty() && o.under_wine && !o.wine) {
+    return "under Wine the planted library is found only through Wine's library override, a Wine "
+           "setting that --as-windows leaves alone";
+  }
+  if (!o.wine) {
+    const std::wstring tree = guest_tree_needed_by(items, s.shown == variant::xen);
+    if (!tree.empty()) {
+      return "the guest has HKLM\\" + narrow(tree) +
+             " of its own, and the scenario needs it absent";
+    }
+  }
+  return std::string();
+}
+
+// Set for the console control handler, which restores from another thread.
+CRITICAL_SECTION registry_lock;
+volatile LONG stopping = 0;
+HANDLE running_program = nullptr;
+
+// True while the scenario may go on changing the registry; false once Ctrl+C or closing the
+// console has restored it.
+bool enter_registry_changes() {
+  EnterCriticalSection(&registry_lock);
+  if (stopping == 0) return true;
+  LeaveCriticalSection(&registry_lock);
+  return false;
+}
+
+void leave_registry_changes() { LeaveCriticalSection(&registry_lock); }
 
 bool same_item(const reg_item& a, const reg_item& b) {
   return a.what == b.what && _wcsicmp(a.path.c_str(), b.path.c_str()) == 0 &&
@@ -491,9 +518,9 @@ std::vector<reg_item> expected_registry(const scenario& s) {
 void check_registry(const scenario& s) {
   const std::vector<reg_item> model = expected_registry(s);
   for (const reg_item& item : model) expect(item, item.where);
-  // Nothing else may appear in either bus parameters key.
+  // Nothing else may appear in either bus parameters key, besides what the guest had there.
   for (const wchar_t* bus : {kCurrentBusKey, kLegacyBusKey}) {
-    std::vector<std::wstring> names;
+    std::vector<std::wstring> names = guest_value_names(bus);
     for (const reg_item& item : model) {
       if (item.what == reg_item::kind::value && item.present &&
           _wcsicmp(item.path.c_str(), bus) == 0) {
@@ -506,29 +533,29 @@ void check_registry(const scenario& s) {
 
 bool run_scenario(const options& o, const scenario& s, const std::string& arch) {
   begin_scenario(arch + " " + s.name);
+  if (!enter_registry_changes()) return end_scenario();
   reset_to_baseline();
   bool prepared = true;
   for (const reg_item& item : s.before) prepared = apply(item) && prepared;
+  leave_registry_changes();
+  if (!o.crash_after_preparing.empty() && o.crash_after_preparing == s.name) {
+    report("accept: ending abruptly after preparing %s, as --crash-after-preparing asks\n",
+           s.name.c_str());
+    TerminateProcess(GetCurrentProcess(), 9);
+  }
 
   variant shown = s.shown;
-  if (shown == variant::from_processor) {
-    std::string signatures;
-    const bool known = processor_signatures(o, arch, &signatures);
-    ok_at(s.where, known, "processor of the %s programs: expected the probe's signatures, got none",
-          arch.c_str());
-    if (!known) return end_scenario();
-    shown = processor_variant(signatures);
-  }
+  if (shown == variant::from_processor) shown = processor_variant(processor_signatures());
   const long long stderr_offset = o.stderr_file.empty() ? 0 : file_size(o.stderr_file);
   std::vector<environment_variable> environment = s.environment;
-  environment.push_back({L"WINEDEBUG", kProgramDebugChannels});
+  if (o.under_wine) environment.push_back({L"WINEDEBUG", kProgramDebugChannels});
 
   planted_folder planted;
-  std::wstring executable = program_path(o, arch, s.program);
+  std::wstring executable = program_path(o, s.program);
   if (!s.planted.empty()) {
     const std::wstring a(arch.begin(), arch.end());
-    const bool planted_ok = plant(executable, o.root + L"\\build\\e2e\\" + a + L"\\planted",
-                                  s.planted, L"vivediz-planted-" + a, &planted);
+    const bool planted_ok = plant(executable, o.kit + L"\\planted", s.planted,
+                                  L"vivediz-planted-" + a, o.wine, &planted);
     ok_at(s.where, planted_ok, "planting beside a copy of %s: expected it done, got a failed copy",
           narrow(executable).c_str());
     prepared = planted_ok && prepared;
@@ -540,8 +567,9 @@ bool run_scenario(const options& o, const scenario& s, const std::string& arch) 
   ok_at(s.where, started, "start %s: expected it to start, got error %lu",
         narrow(executable).c_str(), error);
   if (!started) return end_scenario();
+  running_program = program.handle();
 
-  run_state run{s, executable, program, nullptr, nullptr, {}};
+  run_state run{s, executable, program, nullptr, nullptr, {}, !o.under_wine, {}};
   bool going = true;
   if (shown != variant::none) {
     const DWORD start = GetTickCount();
@@ -582,6 +610,7 @@ bool run_scenario(const options& o, const scenario& s, const std::string& arch) 
   const DWORD start = GetTickCount();
   while (going && program.running() && GetTickCount() - start < exit_timeout_ms()) {
     check_no_settings_dialog(run, s.where);
+    answer_prompts(run);
     std::vector<HWND> boxes = message_boxes(run);
     for (HWND box : boxes) {
       ok_at(s.where, false, "message: expected none, got %s",
@@ -602,7 +631,20 @@ bool run_scenario(const options& o, const scenario& s, const std::string& arch) 
           narrow(library).c_str());
   }
 
-  if (o.stderr_file.empty()) {
+  running_program = nullptr;
+  for (const reboot_prompt& prompt : run.prompts) {
+    std::string buttons;
+    for (const std::wstring& text : prompt.buttons) buttons += " " + quoted(text);
+    report("info: reboot prompt: caption %s, buttons%s; %s\n", quoted(prompt.caption).c_str(),
+           buttons.c_str(), prompt.answered ? "answered No" : "no No button that closed it");
+    ok_at(s.where, prompt.answered, "reboot prompt %s: expected it answered No, got it still open",
+          quoted(prompt.caption).c_str());
+  }
+  if (!o.under_wine) {
+    const bool offered = !run.prompts.empty();
+    ok_at(s.where, offered == s.reboot, "reboot prompt: expected %s, got %s",
+          s.reboot ? "offered" : "not offered", offered ? "offered" : "not offered");
+  } else if (o.stderr_file.empty()) {
     ok_at(s.where, false, "reboot prompt: cannot tell without --stderr");
   } else {
     const std::string output = read_file_from(o.stderr_file, stderr_offset);
@@ -648,7 +690,7 @@ int take_screenshot(const options& o, const std::string& shot, const std::wstrin
 
   program_process program;
   DWORD error = 0;
-  if (!program.start(program_path(o, "x64", build::test), environment, &error)) return 1;
+  if (!program.start(program_path(o, build::test), environment, &error)) return 1;
   std::vector<HWND> dialogs;
   for (int i = 0; i < 1500 && (dialogs = find_dialogs(program.id(), kSettingsCaption)).empty();
        ++i) {
@@ -709,13 +751,95 @@ int take_screenshot(const options& o, const std::string& shot, const std::wstrin
   return 0;
 }
 
-// The repository: two folders above this program (build\win-x64\e2e_driver.exe).
-std::wstring repository_root() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring root = path;
-  for (int i = 0; i < 3; ++i) root = root.substr(0, root.find_last_of(L'\\'));
-  return root;
+// The folder of this program: the kit's programs lie beside it.
+std::wstring own_folder() {
+  wchar_t path[MAX_PATH] = L"";
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring file(path, length < MAX_PATH ? length : 0);
+  return file.substr(0, file.find_last_of(L'\\'));
+}
+
+std::string registry_text(const std::wstring& path, const wchar_t* name) {
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+  if (!read_value(HKEY_LOCAL_MACHINE, path, name, KEY_WOW64_64KEY, &type, &data) ||
+      (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    return "(none)";
+  }
+  std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2);
+  text = text.substr(0, text.find(L'\0'));  // registry strings need not be terminated
+  return quoted(text);
+}
+
+void print_header(const options& o, bool elevated, const std::string& how,
+                  const std::wstring& restore_file) {
+  report("accept: vivediz acceptance kit %s (commit %s), %s kit\n", kit_version(), kit_commit(),
+         kit_architecture());
+  for (const std::wstring& file : {program_path(o, build::shipped), program_path(o, build::test),
+                                   o.kit + L"\\planted\\uxtheme.dll"}) {
+    const std::string sum = sha256_of_file(file);
+    report("accept: sha256 %s  %s\n", sum.empty() ? "(unreadable)" : sum.c_str(),
+           narrow(file).c_str());
+  }
+  report("accept: Windows %s (RtlGetVersion)\n", true_windows_version().c_str());
+  report("accept: product name %s, edition %s\n",
+         registry_text(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"ProductName").c_str(),
+         registry_text(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"EditionID").c_str());
+  report("accept: architecture %s, kit %s\n", system_architecture().c_str(), kit_architecture());
+  report("accept: elevated %s (%s)\n", elevated ? "yes" : "no", how.c_str());
+  const std::string wine = wine_version();
+  report("accept: under Wine %s%s\n", wine.empty() ? "no" : ("yes, " + wine).c_str(),
+         o.under_wine && !o.wine ? ", run as on Windows (--as-windows)" : "");
+  report("accept: restore file %s\n", narrow(restore_file).c_str());
+}
+
+// What the kit would change, said before anything changes when --disposable is missing.
+void explain() {
+  std::printf(
+      "accept: this kit changes registry values that drivers and the network stack read: the PV\n"
+      "  driver service keys (current and legacy generation), the five TCP values under AFD and\n"
+      "  Tcpip, the product name and release id, the processor identifier, the board maker and\n"
+      "  the MSI value of virtio serial devices. It saves them first to accept-restore.txt beside\n"
+      "  itself and puts them back at the end, after a failed scenario and on Ctrl+C;\n"
+      "  accept.exe --restore FILE puts them back after a crash. Run it only in a disposable\n"
+      "  guest: a snapshot or a throw-away clone. Nothing was changed. To run it there, from an\n"
+      "  elevated command prompt: accept.exe --disposable\n");
+}
+
+const saved_state* handler_state = nullptr;
+std::wstring handler_restore_file;
+
+// Restores and reports what could not be restored; true when everything is back.
+bool restore_everything(const saved_state& state, const std::wstring& file) {
+  const std::vector<std::string> left = restore(state);
+  for (const std::string& line : left) report("FAIL restore: %s\n", line.c_str());
+  if (left.empty() && !file.empty()) DeleteFileW(file.c_str());
+  if (!left.empty()) report("accept: the restore file is kept: %s\n", narrow(file).c_str());
+  return left.empty();
+}
+
+BOOL WINAPI on_console_event(DWORD) {
+  EnterCriticalSection(&registry_lock);
+  stopping = 1;
+  if (running_program != nullptr) TerminateProcess(running_program, 0xDEAD);
+  report("accept: interrupted; restoring\n");
+  const bool clean = restore_everything(*handler_state, handler_restore_file);
+  std::fflush(nullptr);
+  ExitProcess(clean ? 3 : 4);
+  return TRUE;
+}
+
+int restore_from(const std::wstring& file) {
+  saved_state state;
+  std::string error;
+  if (!read_restore_file(file, &state, &error)) {
+    std::printf("FAIL restore: %s: %s\n", narrow(file).c_str(), error.c_str());
+    return 1;
+  }
+  const bool clean = restore_everything(state, file);
+  std::printf("accept: %s\n",
+              clean ? "restored; the restore file is removed" : "not everything could be restored");
+  return clean ? 0 : 1;
 }
 
 }  // namespace
@@ -724,10 +848,11 @@ std::wstring repository_root() {
 int wmain(int argc, wchar_t** argv) {
   using namespace e2e;
   options o;
-  o.root = repository_root();
-  o.shipped = o.root + L"\\dist";
+  o.kit = own_folder();
+  o.under_wine = !wine_version().empty();
   std::string screenshot;
-  std::wstring ready, done;
+  std::wstring ready, done, restore_file, report_path;
+  bool disposable = false, as_windows = false, limited_token = false;
   for (int i = 1; i < argc; ++i) {
     const std::wstring a = argv[i];
     if (a == L"--stderr" && i + 1 < argc) {
@@ -735,54 +860,118 @@ int wmain(int argc, wchar_t** argv) {
     } else if (a == L"--only" && i + 1 < argc) {
       o.only = narrow(argv[++i]);
     } else if (a == L"--arch" && i + 1 < argc) {
-      o.arch = narrow(argv[++i]);
+      if (narrow(argv[++i]) != kit_architecture()) {
+        std::fprintf(stderr, "accept: this is the %s kit; the other one lies in ..\\%s\n",
+                     kit_architecture(), narrow(argv[i]).c_str());
+        return 2;
+      }
     } else if (a == L"--skip-arch" && i + 1 < argc) {
       o.skip_arch = narrow(argv[++i]);
     } else if (a == L"--shipped" && i + 1 < argc) {
       o.shipped = argv[++i];
     } else if (a == L"--time-scale" && i + 1 < argc) {
       set_time_scale(static_cast<DWORD>(_wtoi(argv[++i])));
+    } else if (a == L"--report" && i + 1 < argc) {
+      report_path = argv[++i];
+    } else if (a == L"--restore" && i + 1 < argc) {
+      restore_file = argv[++i];
+    } else if (a == L"--crash-after-preparing" && i + 1 < argc) {
+      o.crash_after_preparing = narrow(argv[++i]);
+    } else if (a == L"--disposable") {
+      disposable = true;
+    } else if (a == L"--as-windows") {
+      as_windows = true;
+    } else if (a == L"--limited-token-for-test") {
+      limited_token = true;  // Wine's token is always elevated: the refusal's test seam
     } else if (a == L"--screenshot" && i + 3 < argc) {
       screenshot = narrow(argv[++i]);
       ready = argv[++i];
       done = argv[++i];
     } else {
-      std::fprintf(stderr, "e2e_driver: unknown argument %s\n", narrow(a).c_str());
+      std::fprintf(stderr, "accept: unknown argument %s\n", narrow(a).c_str());
       return 2;
     }
   }
+  o.wine = o.under_wine && !as_windows;
 
-  saved_machine_state saved;
-  saved.save();
-  leave_program_windows_unmanaged();
+  std::string how;
+  const bool elevated = token_elevated(&how) && !limited_token;
+  if (!elevated) {
+    std::printf("accept: refused: not elevated (%s%s); run it from an elevated command prompt\n",
+                how.c_str(), limited_token ? ", as --limited-token-for-test asks" : "");
+    return 2;
+  }
+  if (!restore_file.empty()) return restore_from(restore_file);
+  if (!disposable) {
+    explain();
+    return 2;
+  }
+  if (!screenshot.empty() && !o.wine) {
+    std::fprintf(stderr, "accept: screenshots are taken under Wine only\n");
+    return 2;
+  }
+
+  if (report_path.empty()) report_path = o.kit + L"\\accept-report.txt";
+  FILE* report_file = _wfopen(report_path.c_str(), L"w");
+  if (report_file == nullptr) {
+    std::printf("accept: cannot write the report %s\n", narrow(report_path).c_str());
+    return 1;
+  }
+  set_report_file(report_file);
+  const std::wstring saved_file = o.kit + L"\\accept-restore.txt";
+  if (screenshot.empty()) print_header(o, elevated, how, saved_file);
+
+  // Nothing changes before the restore file is whole on disk.
+  const saved_state state = save_what_the_kit_touches(o.wine);
+  if (!write_restore_file(state, saved_file)) {
+    report("FAIL accept: cannot write the restore file %s (error %lu); nothing was changed\n",
+           narrow(saved_file).c_str(), GetLastError());
+    return 1;
+  }
+  InitializeCriticalSection(&registry_lock);
+  handler_state = &state;
+  handler_restore_file = saved_file;
+  SetConsoleCtrlHandler(on_console_event, TRUE);
+  guard_changes(o.wine ? nullptr : &state);
+  if (o.wine) leave_program_windows_unmanaged();
+
   int result = 0;
   if (!screenshot.empty()) {
     result = take_screenshot(o, screenshot, ready, done);
   } else {
     int passed = 0, failed = 0, skipped = 0;
-    for (const char* arch : {"x64", "x86"}) {
-      if (!o.arch.empty() && o.arch != arch) continue;
-      for (const scenario& s : all_scenarios()) {
-        if (std::string(arch) == "x86" && !s.also_x86) continue;
-        if (!o.only.empty() && s.name.find(o.only) == std::string::npos) continue;
-        if (o.skip_arch == arch) {
-          std::printf("SKIP %s %s\n", arch, s.name.c_str());
-          ++skipped;
-        } else if (run_scenario(o, s, arch)) {
-          ++passed;
-        } else {
-          ++failed;
+    const std::string arch = o.skip_arch.empty() ? kit_architecture() : o.skip_arch;
+    for (const scenario& s : all_scenarios()) {
+      if (arch == "x86" && !s.also_x86) continue;
+      if (!o.only.empty() && s.name.find(o.only) == std::string::npos) continue;
+      const std::string reason = !o.skip_arch.empty()
+                                     ? "this host cannot run " + o.skip_arch + " programs"
+                                     : skip_reason(o, s);
+      if (!reason.empty()) {
+        skip_scenario(arch + " " + s.name, reason);
+        ++skipped;
+      } else if (run_scenario(o, s, arch)) {
+        ++passed;
+      } else {
+        ++failed;
+        // The next scenario starts from the saved state in a guest anyway; under Wine too.
+        if (enter_registry_changes()) {
+          restore(state);
+          leave_registry_changes();
         }
       }
     }
-    if (skipped > 0) {
-      std::printf("%d passed, %d failed, %d skipped\n", passed, failed, skipped);
-    } else {
-      std::printf("%d passed, %d failed\n", passed, failed);
-    }
-    result = failed == 0 ? 0 : 1;
+    if (!enter_registry_changes()) return 3;
+    const bool restored = restore_everything(state, saved_file);
+    leave_registry_changes();
+    report("%d passed, %d failed, %d skipped\n", passed, failed + (restored ? 0 : 1), skipped);
+    result = failed == 0 && restored ? 0 : 1;
+    SetConsoleCtrlHandler(on_console_event, FALSE);
+    std::fflush(stdout);
+    std::fclose(report_file);
+    return result;
   }
-  saved.restore();
+  restore_everything(state, saved_file);
   std::fflush(stdout);
   return result;
 }

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# The acceptance kit under Wine as a real guest runs it (--as-windows): from the unpacked kit, the
+# x64 accept.exe must leave the registry exactly as it found it, value by value, after a whole run
+# and after a run that ends abruptly followed by --restore; it must refuse without --disposable
+# and without elevation, changing nothing, and refuse a restore file that was not written whole.
+# Prints one line per check and "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+source scripts/wine_env.sh
+
+passed=0
+failed=0
+check() {
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok   $what"
+    passed=$((passed + 1))
+  else
+    echo "FAIL $what"
+    failed=$((failed + 1))
+  fi
+}
+
+work=$(mktemp -d /tmp/vivediz-kit.XXXXXX)
+trap 'stop_server; if [ -n "${VIVEDIZ_KIT_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi' EXIT
+
+# The keys the kit may touch, read by Wine's own reg.exe rather than by the kit.
+dump_keys=(
+  'HKLM\SYSTEM\CurrentControlSet\Services\vdbus' 'HKLM\SYSTEM\CurrentControlSet\Services\ldbus'
+  'HKLM\SYSTEM\CurrentControlSet\Services\vdblk' 'HKLM\SYSTEM\CurrentControlSet\Services\vdscsi'
+  'HKLM\SYSTEM\CurrentControlSet\Services\ldblk' 'HKLM\SYSTEM\CurrentControlSet\Services\ldscsi'
+  'HKLM\SYSTEM\CurrentControlSet\Services\AFD' 'HKLM\SYSTEM\CurrentControlSet\Enum\XEN'
+  'HKLM\SYSTEM\CurrentControlSet\Enum\PCI' 'HKLM\HARDWARE\DESCRIPTION\System\CentralProcessor\0'
+  'HKLM\HARDWARE\DESCRIPTION\System\BIOS' 'HKCU\Software\Wine\AppDefaults')
+dump() {
+  local key
+  {
+    for key in "${dump_keys[@]}"; do wine reg query "$key" /s 2>&1; done
+    wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\Tcpip\Parameters' 2>&1
+    for view in 64 32; do
+      wine reg query 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /reg:$view 2>&1
+    done
+  } | tr -d '\r' >"$1"
+}
+
+same_registry() {
+  dump "$work/now.txt"
+  diff "$work/before.txt" "$work/now.txt" >"$work/difference.txt"
+}
+
+accept() { timeout 600 wine "$kit/x64/accept.exe" "$@" 2>>"$work/stderr.log" | tr -d '\r'; }
+
+run_checks() {
+  wine_prefix_ready || return 1
+  start_server
+  kit=$(python3 release/acceptance_kit.py --unpacked "$work/kit") || return 1
+  local restore_file="$kit/x64/accept-restore.txt" out status
+  # Wine's two-second wait per hidden window without a window manager: this script's setting, not
+  # the kit's, which leaves Wine's keys alone under --as-windows.
+  local managed_key='HKCU\Software\Wine\AppDefaults\vivediz.exe\X11 Driver' had_managed=0
+  wine reg query "$managed_key" /v Managed >/dev/null 2>&1 && had_managed=1
+  wine reg add "$managed_key" /v Managed /d N /f >/dev/null 2>&1
+  dump "$work/before.txt"
+
+  out=$(accept --as-windows)
+  status=$?
+  check "without --disposable: refused (status $status)" test "$status" -ne 0
+  check "without --disposable: it says where it belongs" grep -q 'a snapshot or a throw-away clone' \
+    <<<"$out"
+  out=$(accept --as-windows --disposable --limited-token-for-test)
+  status=$?
+  check "without elevation: one line, refused (status $status)" \
+    test "$status" -ne 0 -a "$(wc -l <<<"$out")" -eq 1
+  check "the refusals changed nothing and left no restore file" \
+    eval 'same_registry && [ ! -e "$restore_file" ]'
+
+  accept --as-windows --disposable --stderr "$(winepath -w "$work/stderr.log")" >"$work/run.txt"
+  status=$?
+  cp "$work/run.txt" "$work/as-windows-report.txt"
+  check "a whole run as on Windows passes (status $status): $(tail -n 1 "$work/run.txt")" \
+    eval 'test "$status" -eq 0 && tail -n 1 "$work/run.txt" | grep -Eq "^[1-9][0-9]* passed, 0 failed, [1-9][0-9]* skipped$"'
+  check "the Enum scenarios are skipped with Microsoft's reason" \
+    grep -q '^SKIP x64 .*cannot change the contents of the Enum subkey' "$work/run.txt"
+  check "the registry afterwards equals the registry before" same_registry
+  check "the restore file is removed after a clean run" test ! -e "$restore_file"
+
+  accept --as-windows --disposable --only field_rules_xen_edits \
+    --crash-after-preparing field_rules_xen_edits >"$work/crash.txt"
+  check "a run ended abruptly leaves its restore file" test -e "$restore_file"
+  same_registry
+  cp "$work/difference.txt" "$work/crash-difference.txt"
+  check "it left changes: a key it created and a value that was not stored" \
+    eval 'grep -q "^> HKEY_LOCAL_MACHINE.*vdbus" "$work/difference.txt" &&
+          grep -q "^>.*ReleaseId" "$work/difference.txt"'
+  head -n 3 "$restore_file" >"$work/cut.txt"
+  out=$(accept --restore "$(winepath -w "$work/cut.txt")")
+  status=$?
+  check "a restore file that was not written whole is refused (status $status)" \
+    eval 'test "$status" -ne 0 && grep -q "not written whole" <<<"$out"'
+  out=$(accept --restore "$(winepath -w "$restore_file")")
+  status=$?
+  check "--restore after the crash (status $status): $out" test "$status" -eq 0
+  check "after --restore nothing is left changed" same_registry
+  if [ -s "$work/difference.txt" ]; then cat "$work/difference.txt"; fi
+  check "--restore removes the restore file" test ! -e "$restore_file"
+
+  # A guest with PV driver keys of its own: the kit must keep them and skip what needs them absent.
+  local guest_key='HKLM\SYSTEM\CurrentControlSet\Services\vdbus\Parameters\Device'
+  wine reg add "$guest_key" /v max_disks /t REG_DWORD /d 48 /f >/dev/null 2>&1
+  cp "$work/before.txt" "$work/clean.txt"
+  dump "$work/before.txt"
+  accept --as-windows --disposable --only basic_tcp_on --stderr "$(winepath -w "$work/stderr.log")" \
+    >"$work/guest.txt"
+  check "a guest's own PV driver key: the basic scenarios pass: $(tail -n 1 "$work/guest.txt")" \
+    grep -Eq '^2 passed, 0 failed, 0 skipped$' "$work/guest.txt"
+  cp "$work/guest.txt" "$work/guest-basic.txt"
+  accept --as-windows --disposable --only field_rules_xen_edits >"$work/guest.txt"
+  check "a guest's own PV driver key: a Xen scenario is skipped, the guest named" \
+    grep -q '^SKIP x64 field_rules_xen_edits: the guest has HKLM.SYSTEM.CurrentControlSet.Services.vdbus' \
+    "$work/guest.txt"
+  check "a guest's own PV driver key: kept as it was" same_registry
+  wine reg delete 'HKLM\SYSTEM\CurrentControlSet\Services\vdbus' /f >/dev/null 2>&1
+  cp "$work/clean.txt" "$work/before.txt"
+  check "the guest's key removed again: the registry as before" same_registry
+  if [ "$had_managed" -eq 0 ]; then wine reg delete "$managed_key" /v Managed /f >/dev/null 2>&1; fi
+  if [ -n "${VIVEDIZ_KIT_REPORT:-}" ]; then cp "$work/as-windows-report.txt" "$VIVEDIZ_KIT_REPORT"; fi
+}
+
+with_xvfb run_checks || failed=$((failed + 1))
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
