@@ -5,7 +5,15 @@ rem Run it in an elevated command prompt. To put the values back: reg import viv
 setlocal
 set "out=%CD%\vivediz-restore.reg"
 set "S=HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet"
+if exist "%out%" (
+  echo %out% exists already: it may be the only copy from before a change. Move it away first.
+  exit /b 1
+)
 >"%out%" echo REGEDIT4
+if not exist "%out%" (
+  echo Cannot write %out%: run this script in a folder that you can write to.
+  exit /b 1
+)
 for %%b in (vdbus ldbus) do call :values "%S%\Services\%%b\Parameters\Device" use_pv_drivers orvane_flags grant_frames max_disks shutdown_delay timeout
 call :values "%S%\Services\AFD\Parameters" DefaultSendWindow DefaultReceiveWindow FastSendDatagramThreshold
 call :values "%S%\Services\Tcpip\Parameters" TcpWindowSize Tcp1323Opts
@@ -46,6 +54,7 @@ rem One value as reg query shows it: name, type, data.
 :record
 set "type=%~2"
 set "name=%~1"
+if not defined type exit /b 0
 if not "%type:~0,4%"=="REG_" exit /b 0
 if "%name:~0,1%"=="(" exit /b 0
 set "found=1"

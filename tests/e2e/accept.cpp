@@ -3,6 +3,7 @@
 //
 // Usage: accept.exe --disposable [--as-windows] [--only TEXT] [--report FILE] [--time-scale N]
 //                   [--shipped FOLDER] [--stderr FILE] [--skip-arch x86]
+//                   [--guide-block NAME FILE]
 //        accept.exe --restore FILE
 //        accept.exe --screenshot xen|kvm|basic|help|message READY-FILE DONE-FILE   (Wine)
 // The kit runs the programs of its own architecture, which lie beside it: vivediz.exe (shipped),
@@ -15,6 +16,8 @@
 // --as-windows takes a guest's paths instead (only the reboot evidence stays the stub's).
 // --skip-arch x86 lists the x86 kit's scenarios as skipped (a host that cannot run them);
 // --shipped runs the shipped program's scenarios against FOLDER\<arch>\vivediz.exe.
+// --guide-block runs only the scenarios that follow the administrator's guide's block NAME, with
+// the batch file FILE run after each one's registry is prepared.
 #include <cpuid.h>
 #include <windows.h>
 
@@ -55,6 +58,8 @@ struct options {
   std::string skip_arch;  // counted and listed, not run: this host cannot run them
   std::wstring shipped;   // holds x64\ and x86\vivediz.exe as shipped; empty: the kit's own
   std::string crash_after_preparing;  // for the test of --restore: ends the kit abruptly there
+  std::string guide_block;            // the guide's command block that a scenario runs first
+  std::wstring guide_block_file;      // a batch file holding it
   bool wine = false;  // under Wine and not --as-windows: Wine's settings may be used
   bool under_wine = false;
 };
@@ -531,6 +536,26 @@ void check_registry(const scenario& s) {
   }
 }
 
+// Runs the batch file with the system's command interpreter and waits for it (bounded).
+bool run_guide_block(const std::wstring& file, DWORD* status) {
+  wchar_t system[MAX_PATH];
+  if (!GetSystemDirectoryW(system, MAX_PATH)) return false;
+  std::wstring command = L"\"" + std::wstring(system) + L"\\cmd.exe\" /c \"" + file + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return false;
+  }
+  const bool ended = WaitForSingleObject(process.hProcess, step_timeout_ms()) == WAIT_OBJECT_0;
+  if (!ended) TerminateProcess(process.hProcess, 1);
+  GetExitCodeProcess(process.hProcess, status);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return ended;
+}
+
 bool run_scenario(const options& o, const scenario& s, const std::string& arch) {
   begin_scenario(arch + " " + s.name);
   if (!enter_registry_changes()) return end_scenario();
@@ -542,6 +567,13 @@ bool run_scenario(const options& o, const scenario& s, const std::string& arch) 
     report("accept: ending abruptly after preparing %s, as --crash-after-preparing asks\n",
            s.name.c_str());
     TerminateProcess(GetCurrentProcess(), 9);
+  }
+
+  if (!s.guide_block.empty()) {
+    DWORD status = 1;
+    const bool ran = run_guide_block(o.guide_block_file, &status);
+    ok_at(s.where, ran && status == 0, "the guide's block %s: expected exit status 0, got %s %lu",
+          s.guide_block.c_str(), ran ? "status" : "no start, error", ran ? status : GetLastError());
   }
 
   variant shown = s.shown;
@@ -875,6 +907,9 @@ int wmain(int argc, wchar_t** argv) {
       report_path = argv[++i];
     } else if (a == L"--restore" && i + 1 < argc) {
       restore_file = argv[++i];
+    } else if (a == L"--guide-block" && i + 2 < argc) {
+      o.guide_block = narrow(argv[++i]);
+      o.guide_block_file = argv[++i];
     } else if (a == L"--crash-after-preparing" && i + 1 < argc) {
       o.crash_after_preparing = narrow(argv[++i]);
     } else if (a == L"--disposable") {
@@ -944,6 +979,7 @@ int wmain(int argc, wchar_t** argv) {
     for (const scenario& s : all_scenarios()) {
       if (arch == "x86" && !s.also_x86) continue;
       if (!o.only.empty() && s.name.find(o.only) == std::string::npos) continue;
+      if (s.guide_block != o.guide_block) continue;  // run by the guide's test, with its block
       const std::string reason = !o.skip_arch.empty()
                                      ? "this host cannot run " + o.skip_arch + " programs"
                                      : skip_reason(o, s);

@@ -841,6 +841,23 @@ std::vector<scenario> all_scenarios() {
     all.push_back(s);
   }
 
+  {
+    // The guide's registry edit for a Boot PV SCSI that Windows XP keeps: the dialog then offers
+    // Disk All and LAN All, and Boot PV SCSI unchecked.
+    scenario s = make("guide_windows_xp_boot_pv_scsi_cleared_by_hand", variant::xen);
+    s.guide_block = "boot-pv-scsi-by-hand";
+    s.environment = xen_cpu();
+    s.before = cat<reg_item>(
+        {windows(L"Microsoft Windows XP", L"", kX86), bus({{L"use_pv_drivers", 0x2003}})});
+    s.steps = cat<step>({{enabled(IDC_BOOT_PV_SCSI, false), checked(IDC_BOOT_PV_SCSI, false),
+                          checked(IDC_DISK_ALL, true), checked(IDC_LAN_ALL, true)},
+                         disk_group_enabled(true),
+                         {click(IDCANCEL)}});
+    s.after = bus({{L"use_pv_drivers", 3}});
+    s.reboot = false;
+    all.push_back(s);
+  }
+
   // --- KVM variant: the serial device's MSI value
   // -------------------------------------------------
   {

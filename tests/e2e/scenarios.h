@@ -69,6 +69,10 @@ struct scenario {
   // Test libraries (planted_library.cpp) set beside a copy of the program under these system
   // libraries' names, with Wine told to search the program's folder first: none may load.
   std::vector<std::wstring> planted;
+  // A command block of the administrator's guide that runs after `before` and before the program
+  // starts (accept.exe --guide-block NAME FILE): the scenario shows what the guide says follows.
+  // Such a scenario runs only when given its block.
+  std::string guide_block;
 };
 
 std::vector<scenario> all_scenarios();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the administrator's guide's command blocks under Wine (tests/guide/run_guide_commands.py)
-# in the project's prefix, with one wineserver for the whole run. Needs scripts/build.sh windows.
+# in the project's prefix, with one wineserver for the whole run, on a private Xvfb display for the
+# acceptance kit's dialogs. Needs scripts/build.sh windows.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/wine_env.sh
@@ -19,6 +20,7 @@ if timeout 1 wineserver -w 2>/dev/null; then
   started=1
 fi
 status=0
-python3 tests/guide/run_guide_commands.py "$@" || status=$?
+# The kit's dialogs need a display.
+with_xvfb python3 tests/guide/run_guide_commands.py "$@" || status=$?
 if [ "$started" -eq 1 ]; then wineserver -k 2>/dev/null || true; fi
 exit "$status"

@@ -72,6 +72,31 @@ def release_block(text, folder):
                                         "exit status %d\n" % done.returncode)
 
 
+def dialog_after_block(name, text, folder):
+    """What the x64 acceptance kit prints when it runs the scenario that follows the block: the
+    kit prepares the registry, runs the block, starts the test variant and checks its dialog."""
+    kit = subprocess.run([sys.executable, os.path.join(ROOT, "release", "acceptance_kit.py"),
+                          "--unpacked", os.path.join(folder, "kit")], capture_output=True, text=True)
+    if kit.returncode != 0:
+        return "the kit could not be packed: " + kit.stderr
+    block = os.path.join(folder, "block.cmd")
+    with open(block, "w", newline="") as f:
+        f.write(text.replace("\n", "\r\n"))
+    errors = os.path.join(folder, "stderr.log")
+    accept = os.path.join(kit.stdout.strip(), "x64", "accept.exe")
+    with open(errors, "w") as unix_stderr:
+        status, said = None, ""
+        with tempfile.TemporaryFile() as out:
+            status = subprocess.run(
+                [WINE, accept, "--disposable", "--stderr", "Z:" + errors.replace("/", "\\"),
+                 "--guide-block", name, "Z:" + block.replace("/", "\\")],
+                cwd=folder, stdin=subprocess.DEVNULL, stdout=out, stderr=unix_stderr,
+                timeout=300).returncode
+            out.seek(0)
+            said = out.read().decode("latin-1").replace("\r", "")
+    return said + ("" if status == 0 else "exit status %d\n" % status)
+
+
 def baseline(folder):
     values = {key: {name: None for name in names} for key, names in cases.OWNED_VALUES.items()}
     import_reg(reg_text(values, cases.OWNED_TREES), folder)
@@ -107,6 +132,12 @@ def run_case(case, texts, folder):
                 if not re.search(pattern, said, re.MULTILINE):
                     failures.append("block %s: output lacks %r; it printed:\n%s"
                                     % (step[1], pattern, said))
+            continue
+        if step[0] == "dialog":
+            said = dialog_after_block(step[1], texts[step[1]], folder)
+            if not re.search(r"^1 passed, 0 failed", said, re.MULTILINE):
+                failures.append("the dialog after block %s: expected its scenario to pass; the "
+                                "acceptance kit printed:\n%s" % (step[1], said))
             continue
         if step[0] == "registry":
             import_reg(reg_text(step[1]), folder)
