@@ -69,13 +69,21 @@ add_executable(launch_and_wait ${CMAKE_SOURCE_DIR}/tests/e2e/launch_and_wait.cpp
 target_compile_options(launch_and_wait PRIVATE ${warning_flags} -DUNICODE -D_UNICODE)
 target_link_options(launch_and_wait PRIVATE -static -municode)
 
-# The footprint benchmark: a one-dialog program built like vivediz, and the start-time probe.
-add_executable(minimal_dialog WIN32 ${CMAKE_SOURCE_DIR}/tests/bench/minimal_dialog.cpp
-  ${CMAKE_SOURCE_DIR}/tests/bench/minimal_dialog.rc)
-target_compile_options(minimal_dialog PRIVATE ${program_flags} ${warning_flags})
-target_link_options(minimal_dialog PRIVATE ${program_link_flags})
-set_target_properties(minimal_dialog PROPERTIES RUNTIME_OUTPUT_DIRECTORY
-  ${CMAKE_BINARY_DIR}/bench)
+# The footprint benchmark: yardsticks built like vivediz (each adds one of vivediz's costs to the
+# one before), and the start-time probe.
+function(bench_yardstick target)
+  add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/tests/bench/minimal_dialog.cpp ${ARGN})
+  target_compile_options(${target} PRIVATE ${program_flags} ${warning_flags} -Werror)
+  target_link_options(${target} PRIVATE ${program_link_flags})
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
+bench_yardstick(minimal_dialog ${CMAKE_SOURCE_DIR}/tests/bench/minimal_dialog.rc)
+bench_yardstick(imports_dialog ${CMAKE_SOURCE_DIR}/tests/bench/minimal_dialog.rc)
+target_compile_definitions(imports_dialog PRIVATE BENCH_KEEP_IMPORTS)
+target_link_libraries(imports_dialog PRIVATE setupapi advapi32)
+bench_yardstick(template_dialog ${CMAKE_SOURCE_DIR}/resources/vivediz.rc)
+target_compile_definitions(template_dialog PRIVATE BENCH_KEEP_IMPORTS)
+target_link_libraries(template_dialog PRIVATE setupapi advapi32)
 add_executable(start_timer ${CMAKE_SOURCE_DIR}/tests/bench/start_timer.cpp)
 target_compile_options(start_timer PRIVATE ${warning_flags} -DUNICODE -D_UNICODE)
 target_link_options(start_timer PRIVATE -static -municode)

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Footprint benchmark (figures, not a test): .exe size, start-to-dialog time under Wine (median of
-# several runs) and peak working set, for vivediz and a one-dialog program built the same way.
+# Footprint benchmark (figures, not a test): .exe size, start-to-dialog time under Wine and peak
+# working set, for vivediz and for yardsticks built the same way that add its costs one at a time:
+# a one-dialog program, the same importing ADVAPI32 and SETUPAPI as well, and the same showing
+# vivediz's own settings dialog, without reading anything. Usage: bench.sh [runs [rounds]].
+# Each round times every program (runs starts each, their median), in turn, in the opposite order
+# from the round before, so that a change of the machine's load falls on all of them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,23 +14,63 @@ source scripts/wine_env.sh
 wine_prefix_ready
 
 runs="${1:-7}"
+rounds="${2:-5}"
+programs=(minimal_dialog imports_dialog template_dialog vivediz)
+
+# The settings dialog that vivediz shows for the hypervisor this machine's processor reports
+# (probes/hypervisor.cpp); any other signature gets the basic one.
+settings_template() {
+  case "$(wine build/win-x64/cpuid_probe.exe 2>/dev/null | tr -d '\r' | cut -c1-24)" in
+    58656e564d4d58656e564d4d) echo ORVANE_DLG_TEMPLATE ;;
+    4b564d4b564d4b564d000000) echo ORVANE_DLG_KVM_TEMPLATE ;;
+    *) echo ORVANE_DLG_BASIC_TEMPLATE ;;
+  esac
+}
+command_of() {
+  case "$2" in
+    vivediz) echo "dist/$1/vivediz.exe" ;;
+    template_dialog) echo "build/win-$1/bench/template_dialog.exe $template" ;;
+    *) echo "build/win-$1/bench/$2.exe" ;;
+  esac
+}
+# Prints "arch program bytes round median_ms peak_kib", or why there is no figure.
 measure() {
-  printf '%-6s %-16s %8s bytes  ' "$1" "$2" "$(stat -c %s "$3")"
-  wine build/win-x64/start_timer.exe "$3" "$runs" 2>/dev/null | tr -d '\r'
+  local command figures
+  command=$(command_of "$1" "$2")
+  figures=$(wine build/win-x64/start_timer.exe "$command" "$runs" 2>&1 | tr -d '\r') || true
+  if [[ "$figures" =~ median_ms=([0-9.]+)\ peak_working_set_kib=([0-9]+) ]]; then
+    echo "$1 $2 $(stat -c %s "${command%% *}") $3 ${BASH_REMATCH[1]} ${BASH_REMATCH[2]}"
+  else
+    echo "$1 $2 not measured in round $3: ${figures:-start_timer printed nothing}"
+  fi
+}
+rounds_of() {
+  local arch=$1 round program
+  # A first start of each architecture loads its side of Wine; it counts for no program.
+  wine build/win-x64/start_timer.exe "build/win-$arch/bench/minimal_dialog.exe" 1 >/dev/null 2>&1 ||
+    true
+  for ((round = 0; round < rounds; round++)); do
+    if ((round % 2 == 0)); then
+      for program in "${programs[@]}"; do measure "$arch" "$program" "$round"; done
+    else
+      for ((i = ${#programs[@]} - 1; i >= 0; i--)); do measure "$arch" "${programs[i]}" "$round"; done
+    fi
+  done
 }
 bench() {
   wineserver -p5  # one wineserver for all runs, so that no run pays for starting it
+  template=$(settings_template)
+  echo "settings dialog shown: $template; load average: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
   for arch in x64 x86; do
     if [ "$arch" = x86 ] && [ "$VIVEDIZ_WINE32" = 0 ]; then
-      printf '%-6s %-16s not measured: %s\n' x86 minimal_dialog "$wine32_reason"
-      printf '%-6s %-16s not measured: %s\n' x86 vivediz "$wine32_reason"
+      for program in "${programs[@]}"; do
+        printf '%s %s not measured: %s\n' x86 "$program" "$wine32_reason"
+      done
       continue
     fi
-    # A first start of each architecture loads its side of Wine; it counts for neither program.
-    wine build/win-x64/start_timer.exe "build/win-$arch/bench/minimal_dialog.exe" 1 >/dev/null 2>&1 || true
-    measure "$arch" minimal_dialog "build/win-$arch/bench/minimal_dialog.exe"
-    measure "$arch" vivediz "dist/$arch/vivediz.exe"
+    rounds_of "$arch"
   done
   wineserver -k || true
+  echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 }
-with_xvfb bench
+with_xvfb bench | python3 tests/bench/summarize.py
