@@ -6,7 +6,8 @@ vivediz_reproducible(vivediz_e2e)
 
 add_library(planted_uxtheme SHARED ${CMAKE_SOURCE_DIR}/tests/e2e/planted_library.cpp)
 target_compile_options(planted_uxtheme PRIVATE -Os ${warning_flags} -DUNICODE -D_UNICODE)
-target_link_options(planted_uxtheme PRIVATE -static -s)
+# ld would derive the image base from the output path, which differs between checkouts.
+target_link_options(planted_uxtheme PRIVATE -static -s -Wl,--disable-auto-image-base)
 set_target_properties(planted_uxtheme PROPERTIES OUTPUT_NAME uxtheme PREFIX ""
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_SOURCE_DIR}/build/e2e/${dist_arch}/planted)
 vivediz_reproducible(planted_uxtheme)
