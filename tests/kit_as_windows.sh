@@ -90,6 +90,9 @@ run_checks() {
   check "a run ended abruptly leaves its restore file" test -e "$restore_file"
   same_registry
   cp "$work/difference.txt" "$work/crash-difference.txt"
+  out=$(accept --as-windows --disposable --only basic_tcp_on)
+  check "a second run refuses while the crashed run's restore file is left" \
+    eval 'grep -q "run accept.exe --restore" <<<"$out" && test -e "$restore_file"'
   check "it left changes: a key it created and a value that was not stored" \
     eval 'grep -q "^> HKEY_LOCAL_MACHINE.*vdbus" "$work/difference.txt" &&
           grep -q "^>.*ReleaseId" "$work/difference.txt"'
@@ -108,6 +111,14 @@ run_checks() {
   # A guest with PV driver keys of its own: the kit must keep them and skip what needs them absent.
   local guest_key='HKLM\SYSTEM\CurrentControlSet\Services\vdbus\Parameters\Device'
   wine reg add "$guest_key" /v max_disks /t REG_DWORD /d 48 /f >/dev/null 2>&1
+  # Windows has the AFD parameters key that the scenarios need; the kit must not count it a change.
+  local afd='HKLM\SYSTEM\CurrentControlSet\Services\AFD' made_afd=''
+  if ! wine reg query "$afd" >/dev/null 2>&1; then
+    made_afd=$afd
+  elif ! wine reg query "$afd\Parameters" >/dev/null 2>&1; then
+    made_afd="$afd\Parameters"
+  fi
+  wine reg add 'HKLM\SYSTEM\CurrentControlSet\Services\AFD\Parameters' /f >/dev/null 2>&1
   cp "$work/before.txt" "$work/clean.txt"
   dump "$work/before.txt"
   accept --as-windows --disposable --only basic_tcp_on --stderr "$(winepath -w "$work/stderr.log")" \
@@ -121,6 +132,7 @@ run_checks() {
     "$work/guest.txt"
   check "a guest's own PV driver key: kept as it was" same_registry
   wine reg delete 'HKLM\SYSTEM\CurrentControlSet\Services\vdbus' /f >/dev/null 2>&1
+  if [ -n "$made_afd" ]; then wine reg delete "$made_afd" /f >/dev/null 2>&1; fi
   cp "$work/clean.txt" "$work/before.txt"
   check "the guest's key removed again: the registry as before" same_registry
   if [ "$had_managed" -eq 0 ]; then wine reg delete "$managed_key" /v Managed /f >/dev/null 2>&1; fi

@@ -956,6 +956,14 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring saved_file = o.kit + L"\\accept-restore.txt";
   if (screenshot.empty()) print_header(o, elevated, how, saved_file);
 
+  // A restore file left by a run that did not end would be replaced by one of the changed state.
+  if (GetFileAttributesW(saved_file.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    report(
+        "FAIL accept: %s is left from a run that did not end: run accept.exe --restore %s "
+        "first; nothing was changed\n",
+        narrow(saved_file).c_str(), narrow(saved_file).c_str());
+    return 1;
+  }
   // Nothing changes before the restore file is whole on disk.
   const saved_state state = save_what_the_kit_touches(o.wine);
   if (!write_restore_file(state, saved_file)) {

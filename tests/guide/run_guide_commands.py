@@ -197,6 +197,12 @@ def main():
         baseline(folder)
         put_back = {v[0]: {n: d for n, d in v[1].values()} for v in saved.values()}
         import_reg(reg_text({k: put_back[k] for k in put_back if _owned(k)}), folder)
+        # The baseline makes the keys of the TCP values; a service key the prefix lacked goes again.
+        gone = [cases.SERVICES + "\\" + k[len(cases.SERVICES) + 1:].split("\\")[0]
+                for k in cases.OWNED_VALUES if k.lower() not in saved]
+        gone = [k for k in gone if k.lower() not in saved]
+        if gone:
+            import_reg(reg_text({}, gone), folder)
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0
 
