@@ -32,9 +32,8 @@ OWNED_VALUES = {AFD: ["DefaultSendWindow", "DefaultReceiveWindow", "FastSendData
 WATCHED = [SERVICES, ROOT + "\\Enum"]
 
 
-# The backup script ships beside the guide; the guide's block runs it from the current folder.
-BACKUP_SCRIPT = "docs/vivediz-backup.cmd"
-BACKUP = ("block", "backup", "run-backup.cmd")
+# The backup script ships in the release; the guide's block runs it from the current folder.
+BACKUP = ("block", "backup", "run-backup.cmd", "docs/vivediz-backup.cmd")
 
 
 def dword(value):
@@ -45,7 +44,8 @@ class Case:
     def __init__(self, name, prepare, steps, changes, output=None):
         self.name = name
         self.prepare = prepare  # {key: {name: data as .reg writes it}}; {} makes just the key
-        # ("block", NAME[, FILE]) | ("registry", {key: {name: data|None}}) | ("xp",)
+        # ("block", NAME[, FILE[, SHIPPED]]): the block under cmd, written to FILE, with the
+        # release's file SHIPPED beside it | ("registry", {key: {name: data|None}}) | ("xp",)
         # | ("release", NAME): the block runs in bash in a release folder made from dist/
         # | ("dialog", NAME): the acceptance kit runs the block, then the scenario that follows it
         self.steps = steps

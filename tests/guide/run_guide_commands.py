@@ -109,6 +109,20 @@ def state():
     return found
 
 
+def cmd_block(step, text, folder):
+    """The output of ("block", NAME[, FILE[, SHIPPED]]) under Wine's cmd: the block in FILE, the
+    release's file SHIPPED (in CR LF, as the release ships it) beside it."""
+    if len(step) > 3:
+        with open(os.path.join(ROOT, step[3]), newline="") as f:
+            shipped = f.read()
+        with open(os.path.join(folder, os.path.basename(step[3])), "w", newline="") as f:
+            f.write(shipped.replace("\r\n", "\n").replace("\n", "\r\n"))
+    script = step[2] if len(step) > 2 else "block.cmd"
+    with open(os.path.join(folder, script), "w", newline="") as f:
+        f.write(text.replace("\n", "\r\n"))
+    return wine(["cmd", "/c", script], folder)[1]
+
+
 def run_case(case, texts, folder):
     """The case's failures, as lines."""
     baseline(folder)
@@ -116,39 +130,25 @@ def run_case(case, texts, folder):
     before = state()
     failures = []
     for index, step in enumerate(case.steps):
+        said = None
         if step[0] == "xp":
             shutil.copy(os.path.join(ROOT, "build", "win-x64", "xp_reg.exe"),
                         os.path.join(folder, "reg.exe"))
-            continue
-        if step[0] == "block" and step[1] == cases.BACKUP[1]:
-            with open(os.path.join(ROOT, cases.BACKUP_SCRIPT), newline="") as f:
-                script = f.read()
-            with open(os.path.join(folder, os.path.basename(cases.BACKUP_SCRIPT)), "w",
-                      newline="") as f:
-                f.write(script.replace("\r\n", "\n").replace("\n", "\r\n"))
-        if step[0] == "release":
+        elif step[0] == "registry":
+            import_reg(reg_text(step[1]), folder)
+        elif step[0] == "release":
             said = release_block(texts[step[1]], folder)
-            for pattern in case.output.get(index, []):
-                if not re.search(pattern, said, re.MULTILINE):
-                    failures.append("block %s: output lacks %r; it printed:\n%s"
-                                    % (step[1], pattern, said))
-            continue
-        if step[0] == "dialog":
+        elif step[0] == "dialog":
             said = dialog_after_block(step[1], texts[step[1]], folder)
             if not re.search(r"^1 passed, 0 failed", said, re.MULTILINE):
                 failures.append("the dialog after block %s: expected its scenario to pass; the "
                                 "acceptance kit printed:\n%s" % (step[1], said))
-            continue
-        if step[0] == "registry":
-            import_reg(reg_text(step[1]), folder)
-            continue
-        script = step[2] if len(step) > 2 else "block.cmd"
-        with open(os.path.join(folder, script), "w", newline="") as f:
-            f.write(texts[step[1]].replace("\n", "\r\n"))
-        status, said = wine(["cmd", "/c", script], folder)
+        else:
+            said = cmd_block(step, texts[step[1]], folder)
         for pattern in case.output.get(index, []):
-            if not re.search(pattern, said, re.MULTILINE):
-                failures.append("block %s: output lacks %r; it printed:\n%s" % (step[1], pattern, said))
+            if not re.search(pattern, said or "", re.MULTILINE):
+                failures.append("block %s: output lacks %r; it printed:\n%s"
+                                % (step[1], pattern, said))
     got = reg_state.differences(before, state())
     for line in sorted(set(got) - set(case.changes)):
         failures.append("unexpected: " + line)
