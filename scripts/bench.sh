@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/bootstrap.sh
+bash scripts/bootstrap.sh bench
 bash scripts/build.sh windows
 source scripts/wine_env.sh
 wine_prefix_ready

@@ -120,7 +120,7 @@ run_scenarios() {
     if [ "$only_arch" != x86 ]; then kit_run x64 "$@"; fi
     if [ "$only_arch" != x64 ]; then
       if [ "$skip_x86" -eq 1 ]; then
-        kit_run x64 --skip-arch x86 "$@"
+        kit_run x64 --skip-arch x86 --skip-reason "$wine32_reason" "$@"
       else
         kit_run x86 "$@"
       fi

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/bootstrap.sh
+bash scripts/bootstrap.sh run
 bash scripts/build.sh windows
 
 source scripts/wine_env.sh

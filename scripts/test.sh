@@ -5,7 +5,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/bootstrap.sh || exit 1
+bash scripts/bootstrap.sh test || exit 1
 bash scripts/build.sh || exit 1
 
 passed=0

@@ -14,16 +14,25 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 wine32_loader=/usr/lib/wine/wine
 wine64_loader=/usr/lib/wine/wine64
 
-# 1 when the 32-bit loader runs here, else 0 with the reason in wine32_reason.
+# 1 when the 32-bit loader runs here, else 0 with the true reason in wine32_reason.
+source "$(dirname "${BASH_SOURCE[0]}")/host.sh"
 if [ "${VIVEDIZ_WINE32:-}" = 0 ]; then
   VIVEDIZ_WINE32=0
   wine32_reason="VIVEDIZ_WINE32=0 asks to run as on a host that cannot execute 32-bit programs"
 elif "$wine32_loader" --version >/dev/null 2>&1; then
   VIVEDIZ_WINE32=1
   wine32_reason=""
+elif ! kernel_runs_i386; then
+  VIVEDIZ_WINE32=0
+  wine32_reason="this host's kernel refuses 32-bit programs (Exec format error)"
+elif [ ! -e "$wine32_loader" ]; then
+  VIVEDIZ_WINE32=0
+  wine32_reason="the 32-bit Wine (wine32:i386) is not installed on this host$(
+    why=$(cat "$(vivediz_cache)/bootstrap/wine32:i386.failed" 2>/dev/null) &&
+      printf ': %s' "$why")"
 else
   VIVEDIZ_WINE32=0
-  wine32_reason="this host cannot execute 32-bit programs ($wine32_loader --version: $(
+  wine32_reason="Wine's 32-bit loader does not start ($wine32_loader --version: $(
     "$wine32_loader" --version 2>&1 | tail -n 1 || true))"
 fi
 export VIVEDIZ_WINE32

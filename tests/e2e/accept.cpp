@@ -2,7 +2,7 @@
 // in a disposable Windows guest, puts the registry back and reports in the style of winetest.
 //
 // Usage: accept.exe --disposable [--as-windows] [--only TEXT] [--report FILE] [--time-scale N]
-//                   [--shipped FOLDER] [--stderr FILE] [--skip-arch x86]
+//                   [--shipped FOLDER] [--stderr FILE] [--skip-arch x86 [--skip-reason TEXT]]
 //                   [--guide-block NAME FILE]
 //        accept.exe --restore FILE
 //        accept.exe --screenshot xen|kvm|basic|help|message READY-FILE DONE-FILE   (Wine)
@@ -14,7 +14,8 @@
 // Under Wine (ntdll exports wine_get_version) it also uses Wine's own settings, and the reboot
 // prompt's evidence is Wine's stub line on the Unix standard error, which --stderr FILE names;
 // --as-windows takes a guest's paths instead (only the reboot evidence stays the stub's).
-// --skip-arch x86 lists the x86 kit's scenarios as skipped (a host that cannot run them);
+// --skip-arch x86 lists the x86 kit's scenarios as skipped, with the reason --skip-reason gives
+// (the caller knows why this host cannot run them);
 // --shipped runs the shipped program's scenarios against FOLDER\<arch>\vivediz.exe.
 // --guide-block runs only the scenarios that follow the administrator's guide's block NAME, with
 // the batch file FILE run after each one's registry is prepared.
@@ -56,6 +57,7 @@ struct options {
   std::wstring stderr_file;  // this process's Unix standard error
   std::string only;
   std::string skip_arch;  // counted and listed, not run: this host cannot run them
+  std::string skip_arch_reason;
   std::wstring shipped;   // holds x64\ and x86\vivediz.exe as shipped; empty: the kit's own
   std::string crash_after_preparing;  // for the test of --restore: ends the kit abruptly there
   std::string guide_block;            // the guide's command block that a scenario runs first
@@ -899,6 +901,8 @@ int wmain(int argc, wchar_t** argv) {
       }
     } else if (a == L"--skip-arch" && i + 1 < argc) {
       o.skip_arch = narrow(argv[++i]);
+    } else if (a == L"--skip-reason" && i + 1 < argc) {
+      o.skip_arch_reason = narrow(argv[++i]);
     } else if (a == L"--shipped" && i + 1 < argc) {
       o.shipped = argv[++i];
     } else if (a == L"--time-scale" && i + 1 < argc) {
@@ -988,9 +992,10 @@ int wmain(int argc, wchar_t** argv) {
       if (arch == "x86" && !s.also_x86) continue;
       if (!o.only.empty() && s.name.find(o.only) == std::string::npos) continue;
       if (s.guide_block != o.guide_block) continue;  // run by the guide's test, with its block
-      const std::string reason = !o.skip_arch.empty()
-                                     ? "this host cannot run " + o.skip_arch + " programs"
-                                     : skip_reason(o, s);
+      const std::string reason =
+          o.skip_arch.empty()                ? skip_reason(o, s)
+          : !o.skip_arch_reason.empty() ? o.skip_arch_reason
+                                        : "asked not to run the " + o.skip_arch + " programs here";
       if (!reason.empty()) {
         skip_scenario(arch + " " + s.name, reason);
         ++skipped;
