@@ -8,7 +8,7 @@
 # update is tried three times and the set-up then goes on with the indexes apt has. It fails only
 # when a needed package cannot be installed, and names it with apt's reason. A wanted package that
 # cannot be installed is said in one line and tried again a day later, or at once with
-# VIVEDIZ_RETRY_PACKAGES=1.
+# VIVEDIZ_RETRY_PACKAGES=1. VIVEDIZ_PACKAGES names another list (the set-up's own test uses it).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/host.sh"
@@ -29,7 +29,7 @@ while read -r package uses; do
   uses=" $uses "
   [[ $uses == *" $command "* ]] || continue
   if [[ $uses == *" wanted "* ]]; then wanted+=("$package"); else needed+=("$package"); fi
-done <"$here/packages.txt"
+done <"${VIVEDIZ_PACKAGES:-$here/packages.txt}"
 
 installed() {
   dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q '^install ok installed$'
@@ -68,7 +68,8 @@ export DEBIAN_FRONTEND=noninteractive
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
-echo "bootstrap: installing ${missing[*]} ${missing_wanted[*]}" >&2
+all_missing=(${missing[@]+"${missing[@]}"} ${missing_wanted[@]+"${missing_wanted[@]}"})
+echo "bootstrap: installing ${all_missing[*]}" >&2
 for p in ${missing_wanted[@]+"${missing_wanted[@]}"}; do
   if [[ $p == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${as_root[@]}" dpkg --add-architecture i386

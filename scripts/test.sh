@@ -73,6 +73,7 @@ print(summary + (f", {len(skipped)} skipped" if skipped else ""))
 EOF
   return "$status"
 }
+stage "the set-up, against a stand-in for apt" bash tests/setup/run.sh
 stage "native unit tests" unit_tests
 stage "the Windows programs themselves" tools/check_binaries.py dist --kit build/e2e
 stage "the same programs from a fresh clone" bash scripts/reproduce.sh --skip-if-changed
