@@ -251,20 +251,48 @@ TEST_F(BootDriverTest, FailedFetchSkipsOnlyItsIndex) {
   EXPECT_EQ(flags(c), 0u);
 }
 
-TEST_F(BootDriverTest, WalkSurvivesRunOfFailedFetchesShorterThanLimit) {
-  const int count = static_cast<int>(store::device_walk_failure_limit) + 1;
-  for (int i = 0; i < count; ++i) {
-    standin::add_device(u"XEN",
-                        {u"XEN\\TYPE_VBD\\" + std::u16string(1, static_cast<char16_t>(u'a' + i))},
-                        kDisabled);
+// Fetches that fail now and then: per device in list order, 'x' one whose record cannot be
+// fetched, '.' one that can. Only a run of failed fetches as long as the limit ends the walk.
+struct flaky_case {
+  const char* name;
+  std::string fetches;
+  std::size_t walked = std::string::npos;  // devices the walk reaches
+};
+
+constexpr u32 kLimit = store::device_walk_failure_limit;
+std::string repeated(const std::string& part, u32 times) {
+  std::string out;
+  for (u32 i = 0; i < times; ++i) out += part;
+  return out;
+}
+
+class BootDriverFlakyFetchTest : public BootDriverTest,
+                                 public ::testing::WithParamInterface<flaky_case> {};
+
+TEST_P(BootDriverFlakyFetchTest, FailedFetchSkipsItsDevice) {
+  const flaky_case& c = GetParam();
+  for (std::size_t i = 0; i < c.fetches.size(); ++i) {
+    const int d = standin::add_device(u"XEN", {u"XEN\\TYPE_VBD\\768"}, kDisabled);
+    const std::string n = std::to_string(i);
+    standin::device_at(d).instance_id = u"XEN\\VBD\\" + std::u16string(n.begin(), n.end()) +
+                                        (c.fetches[i] == 'x' ? u"&FLAKY" : u"");
   }
-  const int failures = static_cast<int>(store::device_walk_failure_limit) - 1;
-  standin::fail(op::device_enum, kInvalidHandle, u"", 0, failures);
+  standin::fail(op::device_enum, kInvalidHandle, u"&FLAKY", 0, -1);
   store::reenable_boot_driver(kBlockService, kDiskPrefix);
-  for (int i = 0; i < count; ++i) {
-    EXPECT_EQ(flags(i), i < failures ? kDisabled : 0u) << "device " << i;
+  for (std::size_t i = 0; i < c.fetches.size(); ++i) {
+    const bool cleared = i < c.walked && c.fetches[i] == '.';
+    EXPECT_EQ(flags(static_cast<int>(i)), cleared ? 0u : kDisabled) << "device " << i;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, BootDriverFlakyFetchTest,
+    ::testing::Values(flaky_case{"RunShorterThanLimit", repeated("x", kLimit - 1) + ".."},
+                      flaky_case{"RunAsLongAsLimit", repeated("x", kLimit) + ".", kLimit},
+                      flaky_case{"RunsAddingUpPastLimit",
+                                 repeated(repeated("x", kLimit - 1) + ".", 3)},
+                      flaky_case{"EveryOther", repeated("x.", kLimit + 1)}),
+    [](const ::testing::TestParamInfo<flaky_case>& info) { return std::string(info.param.name); });
 
 TEST_F(BootDriverTest, BrokenListEndsAndIsDestroyed) {
   add_override(kBlockService);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "store/boot_driver.h"
 #include "store/serial_msi.h"
 #include "tests/standin/standin.h"
 
@@ -172,6 +173,7 @@ struct presence_case {
   bool list_asked;
   op fault = op::reg_open;  // made to fail fault_times times (< 0: for ever; 0: no fault)
   int fault_times = 0;
+  std::u16string fault_match = u"";
 };
 
 const std::u16string kTransitional = u"VEN_1AF4&DEV_1003&SUBSYS_00031AF4&REV_00";
@@ -194,7 +196,7 @@ TEST_P(SerialMsiPresenceTest, PresentDeviceKeyReadAndWritten) {
   }
   for (const std::u16string& id : c.present) standin::add_device_instance(id, true);
   for (const std::u16string& id : c.absent) standin::add_device_instance(id, false);
-  if (c.fault_times != 0) standin::fail(c.fault, kNotEnoughMemory, u"", 0, c.fault_times);
+  if (c.fault_times != 0) standin::fail(c.fault, kNotEnoughMemory, c.fault_match, 0, c.fault_times);
 
   u32 value = 0;
   ASSERT_EQ(read(&value), 0u);
@@ -218,6 +220,19 @@ TEST_P(SerialMsiPresenceTest, PresentDeviceKeyReadAndWritten) {
 const std::vector<std::u16string> kPair = {kTransitional, kModern};  // in enumeration order
 const std::u16string kModernId = id_of(kModern);
 const std::u16string kTransitionalId = id_of(kTransitional);
+
+// Present devices of another kind, one per character: 'x' one whose record cannot be fetched,
+// '.' one that can; then the modern device. The transitional key is stale.
+presence_case flaky_fetches(const char* name, const std::string& fetches, int chosen) {
+  std::vector<std::u16string> present;
+  for (std::size_t i = 0; i < fetches.size(); ++i) {
+    const std::string n = std::to_string(i) + (fetches[i] == 'x' ? "&FLAKY" : "");
+    present.push_back(id_of(u"VEN_8086&DEV_100E", u"3&0&0&" + std::u16string(n.begin(), n.end())));
+  }
+  present.push_back(kModernId);
+  return {name, kPair, present, {}, chosen, true, op::device_enum, -1, u"&FLAKY"};
+}
+const std::string kFlakyRun(store::device_walk_failure_limit - 1, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Machines, SerialMsiPresenceTest,
@@ -252,7 +267,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A record that cannot be fetched is passed over (the first key's walk gets both failures);
         // a list that fails every fetch is no answer.
         presence_case{"FetchFailsTwice", kPair, {kModernId}, {}, 1, true, op::device_enum, 2},
-        presence_case{"FetchFailsAlways", kPair, {kModernId}, {}, 0, true, op::device_enum, -1}),
+        presence_case{"FetchFailsAlways", kPair, {kModernId}, {}, 0, true, op::device_enum, -1},
+        // Failures that come and go, more in all than the limit but never as many in a row: the
+        // device after them is found. A run as long as the limit ends the walk before it.
+        flaky_fetches("FetchesFailNowAndThen", kFlakyRun + "." + kFlakyRun + ".", 1),
+        flaky_fetches("FetchesFailLimitInARow", kFlakyRun + "x", 0)),
     [](const ::testing::TestParamInfo<presence_case>& info) {
       return std::string(info.param.name);
     });

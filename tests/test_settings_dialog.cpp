@@ -471,6 +471,11 @@ TEST_F(SettingsDialogTest, OpensWithTheStoredValuesAndOkWithoutEditsKeepsThem) {
         enabled({IDC_TCP_ENABLE})},
        {},
        false},
+      {"xen, use_pv_drivers 0x2000: Boot PV SCSI checked over Disk None; OK adds the disk bit",
+       {variant::xen, kWindows10, {bus(u"use_pv_drivers", 0x2000)}},
+       {checked({IDC_BOOT_PV_SCSI, IDC_DISK_NONE, IDC_LAN_NONE}), disabled(kDiskControls)},
+       {bus_written("use_pv_drivers", 0x2001)},
+       false},
       {"windows xp, use_pv_drivers 0x2001: Boot PV SCSI still checked; OK keeps it",
        {variant::xen, kWindowsXp64, {bus(u"use_pv_drivers", 0x2001)}},
        {disabled({IDC_BOOT_PV_SCSI}), checked({IDC_BOOT_PV_SCSI, IDC_DISK_ALL}),
@@ -517,6 +522,7 @@ TEST_F(SettingsDialogTest, EditLosingTheFocusChecksItsNumber) {
   const std::u16string long_spaced = std::u16string(70, u' ') + u"16";
   const std::u16string number_of_64 =
       std::u16string(62, u'0') + u"16";  // one past the short buffer
+  const std::u16string number_of_63 = std::u16string(61, u'0') + u"16";  // fills it exactly
   const std::vector<focus_case> cases = {
       {"grant frames 3: raised to the minimum 4",
        kXenNumbers,
@@ -605,6 +611,12 @@ TEST_F(SettingsDialogTest, EditLosingTheFocusChecksItsNumber) {
        {shows(IDC_GRANT_FRAMES, number_of_64)},
        {},
        {bus_written("grant_frames", 16)}},
+      {"a number of 63 characters is read whole",
+       kXenNumbers,
+       [&](window_handle d) { type_and_leave(d, IDC_MAX_DISKS, number_of_63); },
+       {shows(IDC_MAX_DISKS, number_of_63)},
+       {},
+       {bus_written("max_disks", 16)}},
       {"a number behind many leading spaces is still that number",
        kXenNumbers,
        [&](window_handle d) { type_and_leave(d, IDC_MAX_DISKS, long_spaced); },
@@ -748,6 +760,46 @@ struct edit_case {
   std::vector<std::string> ok_writes;
   bool reboot;
 };
+
+// Every setting of the driver-control controls the user can reach, and the value OK writes. The
+// stored 0x10 shows Disk None and LAN None and differs from every value written.
+std::vector<edit_case> driver_control_cases() {
+  struct setting {
+    const char* name;
+    int disk, lan;  // clicked in this order
+    bool boot;      // then Boot PV SCSI clicked, which selects Disk All
+    u32 written;
+  };
+  static const setting settings[] = {
+      {"Disk All, LAN All", IDC_DISK_ALL, IDC_LAN_ALL, false, 0x3},
+      {"Disk All, LAN Netfront", IDC_DISK_ALL, IDC_LAN_NETFRONT, false, 0x803},
+      {"Disk All, LAN None", IDC_DISK_ALL, IDC_LAN_NONE, false, 0x1},
+      {"Disk xvd, LAN All", IDC_DISK_XVD, IDC_LAN_ALL, false, 0x403},
+      {"Disk xvd, LAN Netfront", IDC_DISK_XVD, IDC_LAN_NETFRONT, false, 0xC03},
+      {"Disk xvd, LAN None", IDC_DISK_XVD, IDC_LAN_NONE, false, 0x401},
+      {"Disk None, LAN All", IDC_DISK_NONE, IDC_LAN_ALL, false, 0x2},
+      {"Disk None, LAN Netfront", IDC_DISK_NONE, IDC_LAN_NETFRONT, false, 0x802},
+      {"Disk None, LAN None", IDC_DISK_NONE, IDC_LAN_NONE, false, 0x0},
+      {"Disk All, LAN All, Boot PV SCSI", IDC_DISK_ALL, IDC_LAN_ALL, true, 0x2003},
+      {"Disk xvd, LAN Netfront, Boot PV SCSI", IDC_DISK_XVD, IDC_LAN_NETFRONT, true, 0x2803},
+      {"Disk None, LAN None, Boot PV SCSI", IDC_DISK_NONE, IDC_LAN_NONE, true, 0x2001},
+  };
+  std::vector<edit_case> cases;
+  for (const setting& c : settings) {
+    cases.push_back({c.name,
+                     {variant::xen, kWindows10, {bus(u"use_pv_drivers", 0x10)}},
+                     [&c](window_handle d) {
+                       click(d, c.disk);
+                       click(d, c.lan);
+                       if (c.boot) click(d, IDC_BOOT_PV_SCSI);
+                     },
+                     {checked({c.boot ? IDC_DISK_ALL : c.disk, c.lan}),
+                      c.boot ? checked({IDC_BOOT_PV_SCSI}) : unchecked({IDC_BOOT_PV_SCSI})},
+                     {bus_written("use_pv_drivers", c.written)},
+                     true});
+  }
+  return cases;
+}
 
 TEST_F(SettingsDialogTest, BoxesAndButtonsReachTheRegistryOnOk) {
   const std::vector<edit_case> cases = {
@@ -939,7 +991,9 @@ TEST_F(SettingsDialogTest, BoxesAndButtonsReachTheRegistryOnOk) {
        {},
        false},
   };
-  for (const edit_case& c : cases) {
+  std::vector<edit_case> all = driver_control_cases();
+  all.insert(all.begin(), cases.begin(), cases.end());
+  for (const edit_case& c : all) {
     SCOPED_TRACE(c.name);
     fresh();
     const outcome o = run_program(c.m, c.user);

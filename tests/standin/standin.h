@@ -31,7 +31,7 @@ void reset();
 //   registry key operations: the key's full path ("SYSTEM\...\Device"), for delete_key the
 //   subkey's; registry value operations: the key's full path, a backslash and the value name;
 //   device property operations: the device's first hardware id; device list: the enumerator;
-//   device instance id: the device's instance id;
+//   device fetch and instance id: the device's instance id (a fetch past the list's end: empty);
 //   dialog creation: the template name; window class and window creation: the class name.
 enum class op {
   reg_open,

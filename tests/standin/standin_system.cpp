@@ -53,6 +53,13 @@ int device_of(const list_record& list, const platform::device_info* info) {
   return -1;
 }
 
+// The instance id the device setup interface gives for the device.
+std::u16string instance_id_of(int index) {
+  const device& d = devices[static_cast<std::size_t>(index)];
+  return d.instance_id.empty() ? d.enumerator + u"\\DEVICE\\" + widen(std::to_string(index))
+                               : d.instance_id;
+}
+
 // The device info refers to in list, or -1 with ERROR_INVALID_PARAMETER as the last error.
 int device_in(platform::device_list list, const platform::device_info* info) {
   list_record* l = lookup(list);
@@ -188,7 +195,8 @@ bool setup_enum_device_info(device_list list, u32 index, device_info* info) {
     set_last_error(error_invalid_handle);
     return false;
   }
-  if (const u32 e = fault_for(op::device_enum, u"")) {
+  const bool member = index < l->members.size();
+  if (const u32 e = fault_for(op::device_enum, member ? instance_id_of(l->members[index]) : u"")) {
     set_last_error(e);
     return false;
   }
@@ -196,7 +204,7 @@ bool setup_enum_device_info(device_list list, u32 index, device_info* info) {
     set_last_error(error_invalid_user_buffer);
     return false;
   }
-  if (index >= l->members.size()) {
+  if (!member) {
     set_last_error(error_no_more_items);
     return false;
   }
@@ -254,10 +262,7 @@ bool setup_get_device_instance_id(device_list list, device_info* info, char16_t*
                                   u32* required_units) {
   const int index = device_in(list, info);
   if (index < 0) return false;
-  const device& d = devices[static_cast<std::size_t>(index)];
-  const std::u16string id = d.instance_id.empty()
-                                ? d.enumerator + u"\\DEVICE\\" + widen(std::to_string(index))
-                                : d.instance_id;
+  const std::u16string id = instance_id_of(index);
   if (const u32 e = fault_for(op::device_instance_id, id)) {
     set_last_error(e);
     return false;
