@@ -12,7 +12,11 @@ passed=0
 failed=0
 skipped=0
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+# The unsigned release of dist/ with its acceptance kit, made once below for every stage that reads
+# them (each of those, run alone, makes its own).
+export VIVEDIZ_SUITE_RELEASE
+VIVEDIZ_SUITE_RELEASE=$(mktemp -d /tmp/vivediz-suite.XXXXXX)
+trap 'rm -f "$log"; rm -rf "$VIVEDIZ_SUITE_RELEASE"' EXIT
 
 # stage TITLE COMMAND...: runs the command, shows its output, and counts its "N passed, N failed"
 # line (with ", N skipped" where it has one; or ctest's summary); a stage that fails without such
@@ -74,6 +78,9 @@ EOF
   return "$status"
 }
 stage "native unit tests" unit_tests
+stage "the release and its acceptance kit, made once for the stages that read them" \
+  env -u SIGN_PKCS12 -u SIGN_CERTS -u SIGN_KEY -u SIGN_PASSWORD_FILE -u SIGN_TIMESTAMP_URL \
+  python3 release/make_release.py --out "$VIVEDIZ_SUITE_RELEASE"
 stage "the Windows programs themselves" tools/check_binaries.py dist --kit build/e2e
 stage "the same programs from a fresh clone" bash scripts/reproduce.sh --skip-if-changed
 stage "the signed release (throwaway certificate)" bash tests/signed_release.sh
