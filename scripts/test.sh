@@ -24,8 +24,10 @@ trap 'rm -f "$log"; rm -rf "$VIVEDIZ_SUITE_RELEASE"' EXIT
 stage() {
   echo "== $1"
   shift
+  local started=$SECONDS
   "$@" 2>&1 | tee "$log"
   local status=${PIPESTATUS[0]}
+  echo "   ($((SECONDS - started)) s)"
   local line p f s=0
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
   if [ -n "$line" ]; then
@@ -89,7 +91,7 @@ stage "the guide's commands under Wine" bash tests/guide/run.sh
 stage "the programs under Wine, from the acceptance kit" bash scripts/e2e.sh
 stage "the acceptance kit as on Windows: registry before equals after" bash tests/kit_as_windows.sh
 
-echo "== all stages"
+echo "== all stages ($SECONDS s)"
 if [ "$skipped" -gt 0 ]; then
   echo "$passed passed, $failed failed, $skipped skipped"
 else
