@@ -19,6 +19,7 @@
 # command packed for its stages (VIVEDIZ_SUITE_RELEASE), or packed here. VIVEDIZ_E2E_KEEP=1 keeps
 # the kit's reports and the Unix standard error of its programs, and names their folder.
 set -euo pipefail
+source "$(dirname "$0")/fixed_layout.sh"  # Wine without the address-space conflict
 cd "$(dirname "$0")/.."
 
 emulate=0

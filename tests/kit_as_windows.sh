@@ -5,6 +5,7 @@
 # and without elevation, changing nothing, and refuse a restore file that was not written whole.
 # Prints one line per check and "N passed, N failed".
 set -uo pipefail
+source "$(dirname "$0")/../scripts/fixed_layout.sh"  # Wine without the address-space conflict
 cd "$(dirname "$0")/.."
 source scripts/wine_env.sh
 

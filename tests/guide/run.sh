@@ -3,6 +3,7 @@
 # in the project's prefix, with one wineserver for the whole run, on a private Xvfb display for the
 # acceptance kit's dialogs. Needs scripts/build.sh windows.
 set -euo pipefail
+source "$(dirname "$0")/../../scripts/fixed_layout.sh"  # Wine without the address-space conflict
 cd "$(dirname "$0")/../.."
 source scripts/wine_env.sh
 # The acceptance kit's waits, scaled to the machine's load.
