@@ -9,13 +9,15 @@ file to pack the kit that the tests unpack and run.
 
 Usage: acceptance_kit.py --out FOLDER        the kit from build/e2e/ and dist/; prints the zip
        acceptance_kit.py --unpacked FOLDER   also unpacks it there; prints the kit's folder
+With VIVEDIZ_SUITE_RELEASE naming the release folder that the test command makes once for its
+stages, --unpacked unpacks the kit found there instead of packing it again.
 """
 import hashlib
 import os
 import sys
 import zipfile
 
-from source_tree import ROOT, epoch, version_string
+from source_tree import ROOT, epoch, finished_build, version_string
 from zip_archive import write_zip
 
 ARCHES = ("x64", "x86")
@@ -65,24 +67,39 @@ def write_kit(out, name, commit_epoch, shipped, sign_programs=None):
 def main():
     if len(sys.argv) != 3 or sys.argv[1] not in ("--out", "--unpacked"):
         sys.exit("usage: acceptance_kit.py --out FOLDER | --unpacked FOLDER")
-    shipped = {}
-    for arch in ARCHES:
-        path = os.path.join(ROOT, "dist", arch, "vivediz.exe")
-        if not os.path.exists(path):
-            sys.exit("acceptance kit: %s is missing; scripts/build.sh windows builds it" % path)
-        shipped[arch + "/vivediz.exe"] = open(path, "rb").read()
     name = "vivediz-" + version_string("FileVersion")  # the kit that the release would hold
     out = os.path.abspath(sys.argv[2])
-    try:
-        archive = write_kit(out, name, epoch(), shipped)
-    except FileNotFoundError as error:
-        sys.exit("acceptance kit: %s" % error)
+    made = os.environ.get("VIVEDIZ_SUITE_RELEASE")
+    if sys.argv[1] == "--unpacked" and made:
+        archive = os.path.join(made, name + "-acceptance.zip")
+        if not os.path.isfile(archive):
+            sys.exit("acceptance kit: %s is missing; the test command makes it before the stages "
+                     "that read it (VIVEDIZ_SUITE_RELEASE)" % archive)
+    else:
+        archive = pack(name, out)
     if sys.argv[1] == "--out":
         print(archive)
         return
     with zipfile.ZipFile(archive) as packed:
         packed.extractall(out)
     print(os.path.join(out, name + "-acceptance"))
+
+
+def pack(name, out):
+    """The kit's zip in out, from this checkout's build."""
+    build_lock = finished_build()  # held while the programs are read
+    shipped = {}
+    for arch in ARCHES:
+        path = os.path.join(ROOT, "dist", arch, "vivediz.exe")
+        if not os.path.exists(path):
+            sys.exit("acceptance kit: %s is missing; scripts/build.sh windows builds it" % path)
+        shipped[arch + "/vivediz.exe"] = open(path, "rb").read()
+    try:
+        archive = write_kit(out, name, epoch(), shipped)
+    except FileNotFoundError as error:
+        sys.exit("acceptance kit: %s" % error)
+    build_lock.close()
+    return archive
 
 
 if __name__ == "__main__":

@@ -28,7 +28,7 @@ import buildinfo
 import sign
 from disc_image import ImageError, volume_id, write_image
 from guide_text import guide_text
-from source_tree import ROOT, commit, epoch, shown, version_string
+from source_tree import ROOT, commit, epoch, finished_build, shown, version_string
 from zip_archive import write_zip
 
 PROGRAMS = ["x64/vivediz.exe", "x86/vivediz.exe"]
@@ -61,6 +61,7 @@ def main():
     elif len(sys.argv) > 1:
         sys.exit("usage: make_release.py [--out FOLDER]")
     folder = os.path.join(out, name)
+    build_lock = finished_build()  # held while the programs are read, to the end
     shutil.rmtree(folder, ignore_errors=True)
     files = {}
     for program in PROGRAMS:

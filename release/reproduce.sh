@@ -5,7 +5,8 @@
 # it is built.
 # Prints one line per file and "N passed, N failed"; exits 1 on any difference.
 # --skip-if-changed (the test command): with uncommitted changes the files here are not the
-# commit's, so nothing is compared, and the output says so.
+# commit's, so nothing is compared, and the output says so. With VIVEDIZ_SUITE_RELEASE the test
+# command has built the programs and made the release once for its stages; those are compared.
 #
 # reproduce.sh RELEASE: checks a release, signed or not, its zip, disc image or folder (from a
 # vendor, say): rebuilds the commit that its BUILDINFO records, with its SOURCE_DATE_EPOCH, removes
@@ -79,8 +80,13 @@ if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   echo "reproduce: this folder has uncommitted changes; its files are compared with the commit's" \
     >&2
 fi
-bash scripts/build.sh windows
-python3 release/make_release.py >/dev/null
+# The test command has built this checkout and made its release once for its stages.
+made=${VIVEDIZ_SUITE_RELEASE:-}
+if [ -z "$made" ]; then
+  bash scripts/build.sh windows
+  python3 release/make_release.py >/dev/null
+  made=out/release
+fi
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -91,13 +97,19 @@ failed=0
 name=vivediz-$(sed -nE 's/.*VALUE +"FileVersion", *"([0-9.]+)".*/\1/p' resources/vivediz.rc)
 for file in dist/x64/vivediz.exe dist/x86/vivediz.exe "out/release/$name.zip" \
   "out/release/$name.iso" "out/release/$name-acceptance.zip"; do
-  here=$(sha256sum "$file" | cut -d' ' -f1)
+  here_file=${file/#out\/release/$made}
+  if [ ! -f "$here_file" ]; then
+    echo "FAIL $here_file is missing; the test command makes it before the stages that read it"
+    failed=$((failed + 1))
+    continue
+  fi
+  here=$(sha256sum "$here_file" | cut -d' ' -f1)
   there=$(sha256sum "$tmp/src/$file" | cut -d' ' -f1)
   if [ "$here" = "$there" ]; then
-    echo "ok   $file $here"
+    echo "ok   $here_file $here"
     passed=$((passed + 1))
   else
-    echo "FAIL $file here $here, fresh clone $there"
+    echo "FAIL $here_file here $here, fresh clone $there"
     failed=$((failed + 1))
   fi
 done

@@ -1,5 +1,6 @@
 """What a release takes from the source tree: the version resource's strings, the commit and the
-commit's time (SOURCE_DATE_EPOCH)."""
+commit's time (SOURCE_DATE_EPOCH); the build's outputs, read whole."""
+import fcntl
 import os
 import re
 import subprocess
@@ -37,3 +38,17 @@ def shown(path):
     """A path as the output names it: within the repository relative to it, else absolute."""
     inside = os.path.commonpath([path, ROOT]) == ROOT
     return os.path.relpath(path, ROOT) if inside else path
+
+
+def finished_build():
+    """Holds scripts/build.sh off until the process ends, after waiting for a build under way, so
+    that no program is read half written. Keep the returned file open while reading."""
+    path = os.path.join(ROOT, "build", ".build-lock")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    lock = open(path, "a")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_SH | fcntl.LOCK_NB)
+    except BlockingIOError:
+        print("release: waiting for the build under way to end", file=sys.stderr)
+        fcntl.flock(lock, fcntl.LOCK_SH)
+    return lock

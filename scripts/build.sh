@@ -4,6 +4,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 what="${1:-all}"
+# Readers of the build's outputs (release/source_tree.py: finished_build) wait while this runs, and
+# this waits for them, so that no program is taken half written.
+mkdir -p build
+exec 9>>build/.build-lock
+if ! flock -n 9; then
+  echo "build: waiting for another build, or for a release being made from the last one" >&2
+  flock 9
+fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 

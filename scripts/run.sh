@@ -3,6 +3,7 @@
 # Without a display it runs under Xvfb on a Wine virtual desktop, saves a screenshot once the first
 # dialog is up, prints the screenshot's path and ends the program.
 set -euo pipefail
+source "$(dirname "$0")/fixed_layout.sh"  # Wine without the address-space conflict
 cd "$(dirname "$0")/.."
 
 bash scripts/bootstrap.sh run

@@ -12,7 +12,11 @@ passed=0
 failed=0
 skipped=0
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+# The unsigned release of dist/ with its acceptance kit, made once below for every stage that reads
+# them (each of those, run alone, makes its own).
+export VIVEDIZ_SUITE_RELEASE
+VIVEDIZ_SUITE_RELEASE=$(mktemp -d /tmp/vivediz-suite.XXXXXX)
+trap 'rm -f "$log"; rm -rf "$VIVEDIZ_SUITE_RELEASE"' EXIT
 
 # stage TITLE COMMAND...: runs the command, shows its output, and counts its "N passed, N failed"
 # line (with ", N skipped" where it has one; or ctest's summary); a stage that fails without such
@@ -20,8 +24,10 @@ trap 'rm -f "$log"' EXIT
 stage() {
   echo "== $1"
   shift
+  local started=$SECONDS
   "$@" 2>&1 | tee "$log"
   local status=${PIPESTATUS[0]}
+  echo "   ($((SECONDS - started)) s)"
   local line p f s=0
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
   if [ -n "$line" ]; then
@@ -75,6 +81,9 @@ EOF
 }
 stage "the set-up, against a stand-in for apt" bash tests/setup/run.sh
 stage "native unit tests" unit_tests
+stage "the release and its acceptance kit, made once for the stages that read them" \
+  env -u SIGN_PKCS12 -u SIGN_CERTS -u SIGN_KEY -u SIGN_PASSWORD_FILE -u SIGN_TIMESTAMP_URL \
+  python3 release/make_release.py --out "$VIVEDIZ_SUITE_RELEASE"
 stage "the Windows programs themselves" tools/check_binaries.py dist --kit build/e2e
 stage "the same programs from a fresh clone" bash scripts/reproduce.sh --skip-if-changed
 stage "the signed release (throwaway certificate)" bash tests/signed_release.sh
@@ -83,7 +92,7 @@ stage "the guide's commands under Wine" bash tests/guide/run.sh
 stage "the programs under Wine, from the acceptance kit" bash scripts/e2e.sh
 stage "the acceptance kit as on Windows: registry before equals after" bash tests/kit_as_windows.sh
 
-echo "== all stages"
+echo "== all stages ($SECONDS s)"
 if [ "$skipped" -gt 0 ]; then
   echo "$passed passed, $failed failed, $skipped skipped"
 else

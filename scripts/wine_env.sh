@@ -80,13 +80,22 @@ wine_prefix_ready() {
   return $status
 }
 
-# Runs "$@" with DISPLAY set to a private Xvfb server, which is stopped afterwards.
+# Runs "$@" with DISPLAY set to a private Xvfb server, which is stopped afterwards. Xvfb takes a
+# free display itself and names it once it accepts connections (-displayfd), however long a busy
+# machine makes that take; two runs starting at once never share one.
 with_xvfb() {
-  local display_number=$((90 + RANDOM % 400))
-  while [ -e "/tmp/.X${display_number}-lock" ]; do display_number=$((display_number + 1)); done
-  Xvfb ":${display_number}" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  local named display_number=""
+  named=$(mktemp -u /tmp/vivediz-xvfb.XXXXXX)
+  mkfifo "$named"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$named" >/dev/null 2>&1 &
   local xvfb_pid=$!
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display_number}" ] && break; sleep 0.1; done
+  read -r -t 120 display_number <"$named" || true
+  rm -f "$named"
+  if [ -z "$display_number" ]; then
+    echo "xvfb: no display within 120 s" >&2
+    kill "$xvfb_pid" 2>/dev/null || true
+    return 1
+  fi
   local status=0
   DISPLAY=":${display_number}" "$@" || status=$?
   kill "$xvfb_pid" 2>/dev/null || true

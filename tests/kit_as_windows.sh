@@ -5,6 +5,7 @@
 # and without elevation, changing nothing, and refuse a restore file that was not written whole.
 # Prints one line per check and "N passed, N failed".
 set -uo pipefail
+source "$(dirname "$0")/../scripts/fixed_layout.sh"  # Wine without the address-space conflict
 cd "$(dirname "$0")/.."
 source scripts/wine_env.sh
 
@@ -49,7 +50,15 @@ same_registry() {
   diff "$work/before.txt" "$work/now.txt" >"$work/difference.txt"
 }
 
-accept() { timeout 600 wine "$kit/x64/accept.exe" "$@" 2>>"$work/stderr.log" | tr -d '\r'; }
+# accept OPTIONS...: one run of the x64 kit, its waits scaled to the machine's load, ended when
+# the report it writes beside itself stays still for two minutes of them (scripts/kit_bounds.sh).
+source scripts/kit_bounds.sh
+time_scale=$(load_time_scale)
+accept() {
+  rm -f "$kit/x64/accept-report.txt"
+  run_watched $((120 * time_scale)) "$kit/x64/accept-report.txt" \
+    wine "$kit/x64/accept.exe" --time-scale "$time_scale" "$@" 2>>"$work/stderr.log" | tr -d '\r'
+}
 
 run_checks() {
   wine_prefix_ready || return 1

@@ -3,8 +3,10 @@
 # and checks that osslsigncode accepts the signatures, that removing them gives back the unsigned
 # build, that the programs still pass the binary check and start under Wine, and that a wrong
 # password or a certificate not meant for code signing leaves no release behind.
-# Needs dist/ built (scripts/build.sh windows). Prints "ok"/"FAIL" lines, then
-# "N passed, N failed[, M skipped]" (skipped: x86 scenarios on a host that cannot run them).
+# Needs dist/ built (scripts/build.sh windows). The unsigned release it compares with is the one
+# the test command made for its stages when VIVEDIZ_SUITE_RELEASE names it, else one made here.
+# Prints "ok"/"FAIL" lines, then "N passed, N failed[, M skipped]" (skipped: x86 scenarios on a
+# host that cannot run them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Each release below gets exactly the signing settings given to it, none from the caller.
@@ -135,11 +137,23 @@ tampered_release_is_found() {  # one byte changed and a recorded version changed
     grep -q 'cmake: recorded 0.0-tampered, here ' "$tmp/compared" || { cat "$tmp/compared"; return 1; }
 }
 
+# The unsigned release made once for the test's stages, or, run alone, one made here.
+unsigned_release() {
+  if [ -z "${VIVEDIZ_SUITE_RELEASE:-}" ]; then
+    release "$tmp/unsigned-release"
+  elif [ -d "$unsigned" ]; then
+    echo "the one made for the test's stages: $VIVEDIZ_SUITE_RELEASE"
+  else
+    echo "$unsigned is missing: the test command makes it before the stages that read it"
+    return 1
+  fi
+}
+
 refused() {  # refused WORDS VARIABLE=VALUE...: one line naming WORDS, exit 1, no release left
   local words=$1 status=0
   shift
   rm -rf "$tmp/refused"
-  cp -r "$tmp/unsigned-release" "$tmp/refused"  # an earlier release there must go too
+  cp -r "$(dirname "$unsigned")" "$tmp/refused"  # an earlier release there must go too
   release "$tmp/refused" "$@" >/dev/null 2>"$tmp/error" || status=$?
   cat "$tmp/error"
   [ "$status" -eq 1 ] && [ "$(wc -l <"$tmp/error")" -eq 1 ] && grep -q "$words" "$tmp/error" &&
@@ -174,8 +188,8 @@ if ! make_certificates; then
 fi
 name=vivediz-$(sed -nE 's/.*VALUE +"FileVersion", *"([0-9.]+)".*/\1/p' resources/vivediz.rc)
 signed=$tmp/signed/$name
-unsigned=$tmp/unsigned-release/$name
-check "an unsigned release" release "$tmp/unsigned-release"
+unsigned=${VIVEDIZ_SUITE_RELEASE:-$tmp/unsigned-release}/$name
+check "an unsigned release" unsigned_release
 check "a release signed with a throwaway PKCS#12 certificate" release "$tmp/signed" \
   SIGN_PKCS12="$tmp/signer.p12" SIGN_PASSWORD_FILE="$tmp/password"
 for arch in x64 x86; do

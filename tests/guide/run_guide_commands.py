@@ -58,13 +58,23 @@ def import_reg(text, folder):
 
 
 def release_block(text, folder):
-    """The block's output (and its failure) in bash, in a release folder made from dist/."""
+    """The block's output (and its failure) in bash, in a release folder made from dist/: a copy
+    of the one the test command made for its stages (VIVEDIZ_SUITE_RELEASE), or one made here."""
     out = os.path.join(folder, "release")
-    made = subprocess.run([sys.executable, os.path.join(ROOT, "release", "make_release.py"),
-                           "--out", out], capture_output=True, text=True,
-                          env={k: v for k, v in os.environ.items() if not k.startswith("SIGN_")})
-    if made.returncode != 0:
-        return "the release could not be made: " + made.stderr
+    shared = os.environ.get("VIVEDIZ_SUITE_RELEASE")
+    if shared:
+        found = [d for d in os.listdir(shared) if os.path.isdir(os.path.join(shared, d))] \
+            if os.path.isdir(shared) else []
+        if not found:
+            return "the release made for the test's stages is missing from %s\n" % shared
+        shutil.copytree(os.path.join(shared, found[0]), os.path.join(out, found[0]))
+    else:
+        made = subprocess.run([sys.executable, os.path.join(ROOT, "release", "make_release.py"),
+                               "--out", out], capture_output=True, text=True,
+                              env={k: v for k, v in os.environ.items()
+                                   if not k.startswith("SIGN_")})
+        if made.returncode != 0:
+            return "the release could not be made: " + made.stderr
     top = [d for d in os.listdir(out) if os.path.isdir(os.path.join(out, d))][0]
     done = subprocess.run(["bash", "-e", "-c", text], cwd=os.path.join(out, top),
                           capture_output=True, text=True)
@@ -84,14 +94,16 @@ def dialog_after_block(name, text, folder):
         f.write(text.replace("\n", "\r\n"))
     errors = os.path.join(folder, "stderr.log")
     accept = os.path.join(kit.stdout.strip(), "x64", "accept.exe")
+    scale = int(os.environ.get("VIVEDIZ_KIT_TIME_SCALE", "1"))  # run.sh: the machine's load
     with open(errors, "w") as unix_stderr:
         status, said = None, ""
         with tempfile.TemporaryFile() as out:
             status = subprocess.run(
-                [WINE, accept, "--disposable", "--stderr", "Z:" + errors.replace("/", "\\"),
+                [WINE, accept, "--disposable", "--time-scale", str(scale),
+                 "--stderr", "Z:" + errors.replace("/", "\\"),
                  "--guide-block", name, "Z:" + block.replace("/", "\\")],
                 cwd=folder, stdin=subprocess.DEVNULL, stdout=out, stderr=unix_stderr,
-                timeout=300).returncode
+                timeout=300 * scale).returncode
             out.seek(0)
             said = out.read().decode("latin-1").replace("\r", "")
     return said + ("" if status == 0 else "exit status %d\n" % status)
