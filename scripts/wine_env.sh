@@ -39,55 +39,60 @@ host_wine32_reason() {
   fi
 }
 
+# Which Wine runs, from the facts kernel_i386 (1 when the kernel runs 32-bit programs) and
+# host_reason (why the host's 32-bit loader does not run; empty when it does): sets wine_root
+# (the root's folder when every Wine call goes through it, else empty), VIVEDIZ_WINE32 (1 when
+# the 32-bit loader of that Wine runs) and wine32_reason (why not, the true reason). False when
+# VIVEDIZ_WINE_ROOT=1 asks for a root that cannot be had.
+choose_wine() {
+  wine_root=""
+  local use_root=0 reason=$host_reason
+  case "${VIVEDIZ_WINE_ROOT:-}" in
+    1) use_root=1 ;;
+    0) ;;
+    *)
+      if [ "${VIVEDIZ_WINE32:-}" != 0 ] && [ -n "$host_reason" ] && [ "$kernel_i386" = 1 ]; then
+        use_root=1
+      fi
+      ;;
+  esac
+  if [ "$use_root" = 1 ]; then
+    if [ "${wine_root_policy:-make}" = existing ] && [ ! -d "$(wine_root_path)" ]; then
+      :
+    elif wine_root_make && wine_root_enter "$(wine_root_path)"; then
+      wine_root=$(wine_root_path)
+    elif [ "${VIVEDIZ_WINE_ROOT:-}" = 1 ]; then
+      echo "wine: VIVEDIZ_WINE_ROOT=1, but $wine_root_reason" >&2
+      return 1
+    else
+      reason="$reason; and $wine_root_reason"
+    fi
+  fi
+  if [ "${VIVEDIZ_WINE32:-}" = 0 ]; then
+    VIVEDIZ_WINE32=0
+    wine32_reason="VIVEDIZ_WINE32=0 asks to run as on a host that cannot execute 32-bit programs"
+  elif [ -z "$wine_root" ]; then
+    VIVEDIZ_WINE32=1
+    wine32_reason=$reason
+    [ -n "$wine32_reason" ] && VIVEDIZ_WINE32=0
+  elif [ "$kernel_i386" = 0 ]; then
+    VIVEDIZ_WINE32=0
+    wine32_reason="this host's kernel refuses 32-bit programs (Exec format error)"
+  elif wine_root_run "$wine32_loader" --version >/dev/null 2>&1; then
+    VIVEDIZ_WINE32=1
+    wine32_reason=""
+  else
+    VIVEDIZ_WINE32=0
+    wine32_reason="Wine's 32-bit loader in the Wine root $wine_root does not start ($(
+      wine_root_run "$wine32_loader" --version 2>&1 | tail -n 1 || true))"
+  fi
+  return 0
+}
+
 kernel_i386=0
 kernel_runs_i386 && kernel_i386=1
 host_reason=$(host_wine32_reason)
-
-# wine_root: the root's folder when every Wine call goes through it, else empty.
-wine_root=""
-use_root=0
-case "${VIVEDIZ_WINE_ROOT:-}" in
-  1) use_root=1 ;;
-  0) ;;
-  *)
-    if [ "${VIVEDIZ_WINE32:-}" != 0 ] && [ -n "$host_reason" ] && [ "$kernel_i386" = 1 ]; then
-      use_root=1
-    fi
-    ;;
-esac
-if [ "$use_root" = 1 ]; then
-  if [ "${wine_root_policy:-make}" = existing ] && [ ! -d "$(wine_root_path)" ]; then
-    :
-  elif wine_root_make && wine_root_enter "$(wine_root_path)"; then
-    wine_root=$(wine_root_path)
-  elif [ "${VIVEDIZ_WINE_ROOT:-}" = 1 ]; then
-    echo "wine: VIVEDIZ_WINE_ROOT=1, but $wine_root_reason" >&2
-    exit 1
-  else
-    host_reason="$host_reason; and $wine_root_reason"
-  fi
-fi
-
-# 1 when the 32-bit loader of the Wine in use runs here, else 0 with the true reason in
-# wine32_reason.
-if [ "${VIVEDIZ_WINE32:-}" = 0 ]; then
-  VIVEDIZ_WINE32=0
-  wine32_reason="VIVEDIZ_WINE32=0 asks to run as on a host that cannot execute 32-bit programs"
-elif [ -z "$wine_root" ]; then
-  VIVEDIZ_WINE32=1
-  wine32_reason=$host_reason
-  [ -n "$wine32_reason" ] && VIVEDIZ_WINE32=0
-elif [ "$kernel_i386" = 0 ]; then
-  VIVEDIZ_WINE32=0
-  wine32_reason="this host's kernel refuses 32-bit programs (Exec format error)"
-elif wine_root_run "$wine32_loader" --version >/dev/null 2>&1; then
-  VIVEDIZ_WINE32=1
-  wine32_reason=""
-else
-  VIVEDIZ_WINE32=0
-  wine32_reason="Wine's 32-bit loader in the Wine root $wine_root does not start ($(
-    wine_root_run "$wine32_loader" --version 2>&1 | tail -n 1 || true))"
-fi
+choose_wine || exit 1
 export VIVEDIZ_WINE32
 
 # The project's prefix: .wine/ for the host's Wine, .wine-root/ for the root's, so that a prefix is

@@ -74,13 +74,12 @@ wine_root_make() {
 
 # True when a process runs inside PATH, or any mount namespace has a mount inside it.
 in_use() {
-  local path=$1 proc target
-  for proc in /proc/[0-9]*; do
-    target=$(readlink "$proc/root" 2>/dev/null) || continue
-    [[ $target == "$path" || $target == "$path"/* ]] && return 0
-  done
-  awk -v p="$path" '$5 == p || index($5, p "/") == 1 { found = 1; exit } END { exit !found }' \
-    /proc/[0-9]*/mountinfo 2>/dev/null
+  local path=$1
+  # Both go on past a process that ends meanwhile, and their complaints do not count.
+  { find /proc/[0-9]*/root -maxdepth 0 \( -lname "$path" -o -lname "$path/*" \) -print 2>/dev/null ||
+    true; } | grep -q . && return 0
+  { cat /proc/[0-9]*/mountinfo 2>/dev/null || true; } |
+    awk -v p="$path" '$5 == p || index($5, p "/") == 1 { found = 1 } END { exit !found }'
 }
 
 # Removes a root or a partial one, unless something uses it; false when it stays.
