@@ -162,7 +162,7 @@ wine_root_enter() {
     wine_root_reason="running from the Wine root needs root"
     return 1
   fi
-  exec {wine_root_lock}<"$root.lock" && flock -s "$wine_root_lock" && [ -d "$root" ] || {
+  exec {wine_root_lock}<>"$root.lock" && flock -s "$wine_root_lock" && [ -d "$root" ] || {
     wine_root_reason="the Wine root $root cannot be entered: it is gone"
     return 1
   }
