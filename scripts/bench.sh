@@ -10,6 +10,9 @@ cd "$(dirname "$0")/.."
 
 bash scripts/bootstrap.sh bench
 bash scripts/build.sh windows
+for arch in x64 x86; do
+  cmake --build --preset "win-$arch" --target template_probe -- --no-print-directory -s >/dev/null
+done
 source scripts/wine_env.sh
 wine_prefix_ready
 
@@ -17,14 +20,16 @@ runs="${1:-7}"
 rounds="${2:-5}"
 programs=(minimal_dialog imports_dialog template_dialog vivediz)
 
-# The settings dialog that vivediz shows for the hypervisor this machine's processor reports
-# (probes/hypervisor.cpp); any other signature gets the basic one.
+# The settings dialog that vivediz shows on this machine, chosen by the program's own code
+# (tests/bench/template_probe.cpp); each architecture asks its own processor.
 settings_template() {
-  case "$(wine build/win-x64/cpuid_probe.exe 2>/dev/null | tr -d '\r' | cut -c1-24)" in
-    58656e564d4d58656e564d4d) echo ORVANE_DLG_TEMPLATE ;;
-    4b564d4b564d4b564d000000) echo ORVANE_DLG_KVM_TEMPLATE ;;
-    *) echo ORVANE_DLG_BASIC_TEMPLATE ;;
-  esac
+  local name
+  name=$(wine "build/win-$1/bench/template_probe.exe" 2>/dev/null | tr -d '\r')
+  if [[ ! $name =~ ^ORVANE_DLG_[A-Z_]*TEMPLATE$ ]]; then
+    echo "bench: build/win-$1/bench/template_probe.exe named no settings dialog: ${name:-nothing}" >&2
+    return 1
+  fi
+  echo "$name"
 }
 command_of() {
   case "$2" in
@@ -46,6 +51,8 @@ measure() {
 }
 rounds_of() {
   local arch=$1 round program
+  template=$(settings_template "$arch") || return 1
+  echo "$arch: settings dialog shown: $template" >&2
   # A first start of each architecture loads its side of Wine; it counts for no program.
   wine build/win-x64/start_timer.exe "build/win-$arch/bench/minimal_dialog.exe" 1 >/dev/null 2>&1 ||
     true
@@ -58,9 +65,10 @@ rounds_of() {
   done
 }
 bench() {
+  local status=0
   wineserver -p5  # one wineserver for all runs, so that no run pays for starting it
-  template=$(settings_template)
-  echo "settings dialog shown: $template; load average: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+  echo "$(wine --version | tr -d '\r')${wine_root:+ from the Wine root $wine_root};" \
+    "load average before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
   for arch in x64 x86; do
     if [ "$arch" = x86 ] && [ "$VIVEDIZ_WINE32" = 0 ]; then
       for program in "${programs[@]}"; do
@@ -68,9 +76,10 @@ bench() {
       done
       continue
     fi
-    rounds_of "$arch"
+    rounds_of "$arch" || status=1
   done
   wineserver -k || true
   echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+  return $status
 }
 with_xvfb bench | python3 tests/bench/summarize.py

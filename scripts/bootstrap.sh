@@ -2,7 +2,7 @@
 # Installs the Debian packages that a command cannot do without (scripts/packages.txt), and the
 # ones it wants where the host can take them; quiet, and installs nothing, when all are present.
 #
-#   bash scripts/bootstrap.sh [build|test|run|release|bench]     (test when not told)
+#   bash scripts/bootstrap.sh [build|test|run|release|bench|wine-root]     (test when not told)
 #
 # The package registry's indexes can be out of step with each other (a mirror mid-sync): the
 # update is tried three times and the set-up then goes on with the indexes apt has. It fails only
@@ -15,9 +15,9 @@ source "$here/host.sh"
 
 command=${1:-test}
 case "$command" in
-  build | test | run | release | bench) ;;
+  build | test | run | release | bench | wine-root) ;;
   *)
-    echo "usage: bash scripts/bootstrap.sh [build|test|run|release|bench]" >&2
+    echo "usage: bash scripts/bootstrap.sh [build|test|run|release|bench|wine-root]" >&2
     exit 2
     ;;
 esac

@@ -52,14 +52,21 @@ if [ "$emulate" -eq 1 ]; then
     echo "0 passed, 1 failed"
     exit 1
   fi
-  export WINEPREFIX="$PWD/.wine-emulated"
-  unset VIVEDIZ_WINE32
+  unset WINEPREFIX VIVEDIZ_WINE32
+  wine_prefix_base=.wine-emulated
   time_scale=$((10 * time_scale))
 fi
 
 source scripts/wine_env.sh
 # Under emulation only the x86 programs need the (emulated) 32-bit loader; the rest runs natively.
-if [ "$emulate" -eq 1 ]; then use_wine64_loader; fi
+if [ "$emulate" -eq 1 ]; then
+  if [ "$VIVEDIZ_WINE32" = 0 ]; then
+    echo "emulate: Wine's 32-bit loader still does not start: $wine32_reason" >&2
+    echo "0 passed, 1 failed"
+    exit 1
+  fi
+  use_wine64_loader
+fi
 
 for file in build/e2e/x64/accept.exe build/e2e/x86/accept.exe build/e2e/x64/vivediz.exe \
   build/e2e/x86/vivediz.exe "$shipped/x64/vivediz.exe" "$shipped/x86/vivediz.exe"; do

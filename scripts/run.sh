@@ -9,6 +9,8 @@ cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh run
 bash scripts/build.sh windows
 
+# The x64 program needs no 32-bit Wine: the Wine root is used only when a test run has made it.
+wine_root_policy=existing
 source scripts/wine_env.sh
 wine_prefix_ready
 

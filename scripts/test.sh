@@ -88,6 +88,7 @@ stage "the Windows programs themselves" tools/check_binaries.py dist --kit build
 stage "the same programs from a fresh clone" bash scripts/reproduce.sh --skip-if-changed
 stage "the signed release (throwaway certificate)" bash tests/signed_release.sh
 [ -f scripts/fuzz.sh ] && stage "fuzz regressions" bash scripts/fuzz.sh regress
+stage "which Wine runs, and the Wine root's keeping" bash tests/wine_choice.sh
 stage "the guide's commands under Wine" bash tests/guide/run.sh
 stage "the programs under Wine, from the acceptance kit" bash scripts/e2e.sh
 stage "the acceptance kit as on Windows: registry before equals after" bash tests/kit_as_windows.sh
