@@ -127,6 +127,14 @@ using dialog_procedure = std::intptr_t (*)(window_handle dialog, u32 message, st
 std::intptr_t dialog_box_param(module_handle module, const char16_t* template_name,
                                window_handle owner, dialog_procedure procedure,
                                std::intptr_t parameter);
+// As dialog_box_param, for a dialog that stays open beside others (others, other_count; null
+// entries are skipped): its modal loop is the program's own, and gives each message for a window of
+// this dialog or of one of the others to that dialog's keyboard handling (Tab, Enter, Escape,
+// Alt+letter), which the system's modal loop gives to its own dialog alone. end_dialog ends it.
+std::intptr_t dialog_box_param_beside(module_handle module, const char16_t* template_name,
+                                      window_handle owner, dialog_procedure procedure,
+                                      std::intptr_t parameter, const window_handle* others,
+                                      u32 other_count);
 bool end_dialog(window_handle dialog, std::intptr_t result);
 window_handle get_dlg_item(window_handle dialog, int id);
 bool enable_window(window_handle window, bool enable);

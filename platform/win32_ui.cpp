@@ -12,23 +12,31 @@ HINSTANCE to_hinstance(module_handle module) { return reinterpret_cast<HINSTANCE
 const wchar_t* w(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
 
 // DialogBoxParamW calls a stdcall procedure with Win32 types; the program's procedures take the
-// seam's. The creation parameter carries both the procedure and the program's own parameter, and
-// the dialog keeps the procedure in its DWLP_USER slot for the messages that follow.
+// seam's. The creation parameter carries the procedure and the program's own parameter, and the
+// dialog keeps it in its DWLP_USER slot for the messages that follow: it lives on the stack of the
+// call that runs the dialog, which returns only once the dialog is destroyed. A dialog whose modal
+// loop is the seam's own (dialog_box_param_beside) also keeps there whether it has ended.
 struct dialog_start {
   dialog_procedure procedure;
   std::intptr_t parameter;
+  bool own_loop;
+  bool ended;
+  std::intptr_t result;
 };
+
+dialog_start* started(HWND dialog) {
+  return reinterpret_cast<dialog_start*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
 
 INT_PTR CALLBACK dialog_trampoline(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
-    const dialog_start* start = reinterpret_cast<const dialog_start*>(lparam);
-    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(start->procedure));
+    dialog_start* start = reinterpret_cast<dialog_start*>(lparam);
+    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(start));
     return start->procedure(from_hwnd(dialog), message, wparam, start->parameter);
   }
-  const dialog_procedure procedure =
-      reinterpret_cast<dialog_procedure>(GetWindowLongPtrW(dialog, DWLP_USER));
-  if (procedure == nullptr) return FALSE;  // messages before WM_INITDIALOG
-  return procedure(from_hwnd(dialog), message, wparam, lparam);
+  const dialog_start* start = started(dialog);
+  if (start == nullptr) return FALSE;  // messages before WM_INITDIALOG
+  return start->procedure(from_hwnd(dialog), message, wparam, lparam);
 }
 }  // namespace
 
@@ -67,13 +75,53 @@ module_handle window_module(window_handle window) {
 std::intptr_t dialog_box_param(module_handle module, const char16_t* template_name,
                                window_handle owner, dialog_procedure procedure,
                                std::intptr_t parameter) {
-  dialog_start start = {procedure, parameter};
+  dialog_start start = {procedure, parameter, false, false, 0};
   return DialogBoxParamW(to_hinstance(module), w(template_name), to_hwnd(owner), dialog_trampoline,
                          reinterpret_cast<LPARAM>(&start));
 }
 
+std::intptr_t dialog_box_param_beside(module_handle module, const char16_t* template_name,
+                                      window_handle owner, dialog_procedure procedure,
+                                      std::intptr_t parameter, const window_handle* others,
+                                      u32 other_count) {
+  dialog_start start = {procedure, parameter, true, false, 0};
+  const HWND dialog = CreateDialogParamW(to_hinstance(module), w(template_name), to_hwnd(owner),
+                                         dialog_trampoline, reinterpret_cast<LPARAM>(&start));
+  if (dialog == nullptr) return -1;
+  // The template is not WS_VISIBLE: DialogBox would show it once initialised, unless ended.
+  if (!start.ended) ShowWindow(dialog, SW_SHOWNORMAL);
+  MSG message;
+  while (!start.ended) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == -1) break;  // a broken queue: leave the loop rather than spin
+    if (got == 0) {
+      // As the system's modal loop does: the quit request ends the loop and stays for the next.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      break;
+    }
+    bool taken = IsDialogMessageW(dialog, &message) != FALSE;
+    for (u32 i = 0; i < other_count && !taken; ++i) {
+      if (others[i] != nullptr) taken = IsDialogMessageW(to_hwnd(others[i]), &message) != FALSE;
+    }
+    if (!taken) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  DestroyWindow(dialog);
+  return start.result;
+}
+
 bool end_dialog(window_handle dialog, std::intptr_t result) {
-  return EndDialog(to_hwnd(dialog), result) != FALSE;
+  const HWND window = to_hwnd(dialog);
+  dialog_start* start = started(window);  // null for a window that is gone
+  if (start == nullptr || !start->own_loop) return EndDialog(window, result) != FALSE;
+  // EndDialog is for the system's modal loop alone. As it does, the dialog is hidden at once;
+  // its own loop ends after the message being handled and destroys it.
+  start->ended = true;
+  start->result = result;
+  ShowWindow(window, SW_HIDE);
+  return true;
 }
 
 window_handle get_dlg_item(window_handle dialog, int id) {

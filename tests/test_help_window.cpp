@@ -24,6 +24,8 @@ const std::u16string kBusKey = u"SYSTEM\\CurrentControlSet\\Services\\vdbus\\Par
 const char kHelpTemplate[] = "TARN_VIVEDIZ_DLG_TEMPLATE";
 const std::u16string kHelpClass = u"tarn_vivediz_app_class";
 constexpr u32 kWmPaint = 0x000F;
+constexpr u32 kVkTab = 0x09;
+constexpr u32 kVkReturn = 0x0D;
 
 enum class variant { xen, kvm, basic };
 
@@ -310,6 +312,15 @@ TEST_F(HelpWindowTest, SettingsDialogStaysUsableWhileHelpIsOpen) {
        },
        {bus_written("grant_frames", "0x4")},
        1},
+      {"a number is typed and Tab leaves it",
+       variant::xen,
+       [](window_handle d) {
+         EXPECT_TRUE(standin::type_text(d, IDC_GRANT_FRAMES, u"3"));
+         EXPECT_TRUE(standin::press_key(kVkTab));
+         EXPECT_EQ(standin::control(d, IDC_GRANT_FRAMES)->text, u"4") << "Tab did nothing";
+       },
+       {bus_written("grant_frames", "0x4")},
+       1},
       {"Default is pressed",
        variant::xen,
        [](window_handle d) {
@@ -379,6 +390,14 @@ TEST_F(HelpWindowTest, ProgramEndsWhenTheSettingsDialogEndsWhileHelpIsOpen) {
        [](window_handle d) {
          EXPECT_TRUE(standin::click(d, IDC_INSTANCE_IDS));
          EXPECT_NE(standin::command(d, platform::id_ok), 0);
+       },
+       1,
+       {bus_written("orvane_flags", "0x5")}},
+      {"Enter pressed on a check box after a change",
+       1,
+       [](window_handle d) {
+         EXPECT_TRUE(standin::click(d, IDC_INSTANCE_IDS));
+         EXPECT_TRUE(standin::press_key(kVkReturn));
        },
        1,
        {bus_written("orvane_flags", "0x5")}},

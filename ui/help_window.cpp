@@ -10,7 +10,7 @@ namespace ui {
 
 using namespace platform;
 
-void show_help(u32 help_kind) {
+void show_help(u32 help_kind, window_handle settings_dialog) {
   app::process_state& s = app::state();
   if (s.open_help_dialog_count == app::max_open_help_dialogs) return;
   const module_handle module = own_module();
@@ -21,9 +21,13 @@ void show_help(u32 help_kind) {
                                             u"TARN ORVANE Windows Application", 0x02CF0000, module);
   const char16_t* text = resources::help_text(help_kind);
   const u32 depth = s.open_help_dialog_count;
-  const std::intptr_t outcome =
-      dialog_box_param(window_module(owner), u"TARN_VIVEDIZ_DLG_TEMPLATE", owner,
-                       help_dialog_procedure, reinterpret_cast<std::intptr_t>(text));
+  // Help's loop runs while the settings dialog and the help dialogs opened before stay open: each
+  // of them keeps its keyboard (Tab, Enter, Escape, Alt+letter) through it.
+  window_handle beside[app::max_open_help_dialogs + 1] = {settings_dialog};
+  for (u32 i = 0; i < depth; ++i) beside[i + 1] = s.open_help_dialogs[i];
+  const std::intptr_t outcome = dialog_box_param_beside(
+      window_module(owner), u"TARN_VIVEDIZ_DLG_TEMPLATE", owner, help_dialog_procedure,
+      reinterpret_cast<std::intptr_t>(text), beside, depth + 1);
   s.open_help_dialog_count = depth;  // this dialog is gone, and any opened from within it
   // A dialog that never opened posted no quit request; waiting for one would never end.
   if (outcome == -1) return;

@@ -8,9 +8,9 @@
 
 namespace ui {
 
-// Opens the help dialog modally (help kinds as resources/help_texts.h names them) and returns once
-// it is closed.
-void show_help(platform::u32 help_kind);
+// Opens the help dialog modally (help kinds as resources/help_texts.h names them) beside the
+// settings dialog, which keeps its keyboard meanwhile, and returns once help is closed.
+void show_help(platform::u32 help_kind, platform::window_handle settings_dialog);
 
 // Ends every open help dialog: the settings dialog does this as it ends, so that the help
 // dialogs' modal loops return and the program can end.

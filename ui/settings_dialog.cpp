@@ -107,7 +107,7 @@ void on_help_clicked(window_handle dialog) {
   const u32 kind = variant() == hypervisor::kind_xen   ? resources::help_xen
                    : variant() == hypervisor::kind_kvm ? resources::help_serial_msi
                                                        : resources::help_tcp;
-  show_help(kind);
+  show_help(kind, dialog);
   set_focus(dialog);
 }
 

@@ -12,6 +12,7 @@ namespace {
 
 std::string current_name;
 int current_failures = 0;
+std::string current_skip;  // why the rest of the scenario cannot run here, or empty
 FILE* report_file = nullptr;
 
 void emit(const char* text) {
@@ -58,10 +59,19 @@ void skip_scenario(const std::string& name, const std::string& reason) {
 void begin_scenario(const std::string& name) {
   current_name = name;
   current_failures = 0;
+  current_skip.clear();
 }
+
+void skip_rest_of_scenario(const std::string& reason) { current_skip = reason; }
+
+bool scenario_skipped() { return current_failures == 0 && !current_skip.empty(); }
 
 bool end_scenario() {
   const bool passed = current_failures == 0;
+  if (scenario_skipped()) {
+    skip_scenario(current_name, current_skip);
+    return true;
+  }
   report("%s %s\n", passed ? "PASS" : "FAIL", current_name.c_str());
   return passed;
 }

@@ -28,6 +28,10 @@ bool end_scenario();
 // Prints "SKIP name: reason".
 void skip_scenario(const std::string& name, const std::string& reason);
 bool scenario_failed();
+// The scenario cannot go on here, for the reason given: unless a check failed before,
+// end_scenario prints "SKIP name: reason" instead of PASS, and scenario_skipped() says so.
+void skip_rest_of_scenario(const std::string& reason);
+bool scenario_skipped();
 
 // Records one check; on failure prints "file:line: Test failed: scenario: message".
 void check(location where, bool condition, const char* format, ...)

@@ -39,6 +39,12 @@ step help_opens(int paragraphs, const std::wstring& first_paragraph, location wh
 }
 step help_escape(location where) { return step{step::op::help_escape, 0, L"", 0, where}; }
 step help_ok(location where) { return step{step::op::help_ok, 0, L"", 0, where}; }
+step key(int virtual_key, location where) {
+  return step{step::op::key, 0, L"", virtual_key, where};
+}
+step alt_key(char letter, location where) {
+  return step{step::op::key, 0x12, L"", letter, where};  // VK_MENU; a letter's key is its capital
+}
 
 namespace {
 
@@ -1248,6 +1254,39 @@ std::vector<scenario> all_scenarios() {
                click(IDOK)};
     s.after = {bus_value(L"max_disks", 64)};
     s.reboot = true;
+    all.push_back(s);
+  }
+  // Keys typed for real reach the settings dialog while help is open: Tab leaves a number (which
+  // is checked), Alt+letter toggles a box, Enter is OK and Escape is Cancel.
+  struct keys_row {
+    const char* name;
+    int last_key;
+    items after;
+    location where;
+  };
+  const keys_row keys_rows[] = {
+      {"enter_commits",
+       VK_RETURN,
+       {bus_value(L"max_disks", 256), bus_value(L"orvane_flags", 1)},
+       E2E_HERE_DEFAULT},
+      {"escape_cancels", VK_ESCAPE, {}, E2E_HERE_DEFAULT},
+  };
+  for (const keys_row& row : keys_rows) {
+    scenario s = make(std::string("keys_reach_settings_while_help_open_") + row.name, variant::xen,
+                      row.where);
+    s.environment = xen_cpu();
+    s.before = cat<reg_item>({windows_10(row.where), typical_bus(row.where)});
+    s.steps = {click(IDC_HELP_BUTTON, row.where),
+               help_opens(16, kXenHelpFirst, row.where),
+               type_in(IDC_MAX_DISKS, L"300", row.where),
+               key(VK_TAB, row.where),
+               message(kAboveMaximum, row.where),
+               shows(IDC_MAX_DISKS, L"256", row.where),
+               alt_key('B', row.where),
+               checked(IDC_BALLOONING, false, row.where),
+               key(row.last_key, row.where)};
+    s.after = row.after;
+    s.reboot = !row.after.empty();
     all.push_back(s);
   }
 

@@ -32,6 +32,9 @@ struct step {
     help_opens,   // one more help window opens: `number` paragraphs, the first one `text`
     help_escape,  // Escape in the newest help window (IDCANCEL and VK_ESCAPE): it stays open
     help_ok,      // OK in the newest help window: it closes
+    key,          // the key `number` (virtual-key code), with `id` (one, or 0) held, typed with
+                  // SendInput while the settings dialog is in front: it must change something
+                  // there; when the dialog cannot be brought in front, the rest is skipped
   };
   op what;
   int id;
@@ -54,6 +57,8 @@ step help_opens(int paragraphs, const std::wstring& first_paragraph,
                 location where = E2E_HERE_DEFAULT);
 step help_escape(location where = E2E_HERE_DEFAULT);
 step help_ok(location where = E2E_HERE_DEFAULT);
+step key(int virtual_key, location where = E2E_HERE_DEFAULT);
+step alt_key(char letter, location where = E2E_HERE_DEFAULT);
 
 struct scenario {
   std::string name;

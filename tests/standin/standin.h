@@ -184,5 +184,10 @@ bool leave_edit(window_handle dialog, int id);
 // A WM_COMMAND as the dialog manager sends it (Enter: id_ok, Escape: id_cancel); returns the
 // procedure's answer.
 std::intptr_t command(window_handle dialog, int id, u32 notification = 0);
+// A key pressed where the focus is (virtual-key code): the innermost modal loop running takes it
+// at once, and gives it to the keyboard handling of the dialog it belongs to when that loop serves
+// that dialog (Tab, Enter, Escape, as IsDialogMessage does); otherwise the key goes to the window
+// itself, whose keyboard the stand-in does not model. False when nothing has the focus.
+bool press_key(u32 virtual_key);
 
 }  // namespace standin

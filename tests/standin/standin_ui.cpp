@@ -37,6 +37,8 @@ std::vector<window_state> plain_log;
 std::vector<std::u16string> classes;
 std::deque<dialog_record> dialogs;  // deque: references stay valid as dialogs nest
 std::deque<posted> queue;
+// The dialogs whose keyboard each running modal loop serves, innermost loop last.
+std::vector<std::vector<window_handle>> loops;
 bool quit_posted = false;
 int quit_code = 0;
 bool blocked = false;
@@ -50,6 +52,11 @@ constexpr u32 ws_disabled = 0x08000000;
 constexpr u32 ws_tabstop = 0x00010000;
 constexpr u32 bs_autocheckbox = 3;
 constexpr u32 bs_autoradiobutton = 9;
+constexpr u32 bs_defpushbutton = 1;
+constexpr u32 wm_keydown = 0x0100;
+constexpr std::uintptr_t vk_tab = 0x09;
+constexpr std::uintptr_t vk_return = 0x0D;
+constexpr std::uintptr_t vk_escape = 0x1B;
 
 window_handle add_window(window_entry entry) {
   windows.push_back(entry);
@@ -107,14 +114,6 @@ void dispatch(const posted& m) {
   }
 }
 
-void drain_queue() {
-  while (!queue.empty()) {
-    const posted m = queue.front();
-    queue.pop_front();
-    dispatch(m);
-  }
-}
-
 control_state* find_control(dialog_record& d, int id, window_handle* handle) {
   for (std::size_t i = 0; i < d.state.controls.size(); ++i) {
     if (d.state.controls[i].id == id) {
@@ -133,6 +132,67 @@ control_state* usable(window_handle dialog_window, int id, dialog_record** d, wi
   return (c != nullptr && c->enabled) ? c : nullptr;
 }
 
+bool within(window_handle window, const dialog_record& d) {
+  if (window == d.self) return true;
+  for (window_handle h : d.control_handles) {
+    if (h == window) return true;
+  }
+  return false;
+}
+
+// A key pressed in one of a dialog's windows, as the dialog manager takes it (IsDialogMessage):
+// Tab moves the focus to the next enabled control with WS_TABSTOP, Enter presses the focused push
+// button or else OK, Escape is Cancel. The controls' own keyboard is not modelled.
+void dialog_key(dialog_record& d, std::uintptr_t key) {
+  const std::vector<control_state>& all = d.state.controls;
+  const std::size_t n = all.size();
+  std::size_t at = n;  // the focused control, n when it is none of this dialog's
+  for (std::size_t i = 0; i < n; ++i) {
+    if (d.control_handles[i] == focus) at = i;
+  }
+  if (key == vk_tab) {
+    for (std::size_t step = 1; step <= n; ++step) {
+      const std::size_t i = (at == n ? step - 1 : at + step) % n;
+      if ((all[i].style & ws_tabstop) && all[i].enabled) {
+        move_focus(d.control_handles[i]);
+        return;
+      }
+    }
+  } else if (key == vk_return || key == vk_escape) {
+    const bool push_button =
+        at < n && is_button(all[at]) && (all[at].style & 0xF) <= bs_defpushbutton;
+    const int id = key == vk_escape ? platform::id_cancel
+                   : push_button    ? all[at].id
+                                    : platform::id_ok;
+    window_handle handle = nullptr;
+    find_control(d, id, &handle);
+    send_command(d, id, platform::bn_clicked, handle);
+  }
+}
+
+// A message taken by the innermost modal loop: a key for a window of a dialog it serves goes to
+// that dialog's keyboard handling, anything else to its window.
+void take(const posted& m) {
+  if (m.message == wm_keydown && !loops.empty()) {
+    for (window_handle served : loops.back()) {
+      dialog_record* d = dialog_of(served);
+      if (d != nullptr && !d->state.destroyed && within(m.window, *d)) {
+        dialog_key(*d, m.wparam);
+        return;
+      }
+    }
+  }
+  dispatch(m);
+}
+
+void drain_queue() {
+  while (!queue.empty()) {
+    const posted m = queue.front();
+    queue.pop_front();
+    take(m);
+  }
+}
+
 }  // namespace
 
 namespace internal {
@@ -142,6 +202,7 @@ void reset_ui() {
   classes.clear();
   dialogs.clear();
   queue.clear();
+  loops.clear();
   quit_posted = false;
   quit_code = 0;
   blocked = false;
@@ -239,6 +300,13 @@ std::intptr_t command(window_handle dialog_window, int id, u32 notification) {
   return send_command(*d, id, notification, handle);
 }
 
+bool press_key(u32 virtual_key) {
+  if (focus == nullptr) return false;
+  queue.push_back({focus, wm_keydown, virtual_key, 0});
+  drain_queue();
+  return true;
+}
+
 }  // namespace standin
 
 namespace platform {
@@ -276,9 +344,12 @@ module_handle window_module(window_handle window) {
   return reinterpret_cast<module_handle>(own_module_value);
 }
 
-std::intptr_t dialog_box_param(module_handle module, const char16_t* template_name,
-                               window_handle owner, dialog_procedure procedure,
-                               std::intptr_t parameter) {
+namespace {
+
+// A modal dialog's whole run; its loop serves the keyboard of the dialog and of others.
+std::intptr_t run_modal(module_handle module, const char16_t* template_name, window_handle owner,
+                        dialog_procedure procedure, std::intptr_t parameter,
+                        std::vector<window_handle> others) {
   const std::u16string name = template_name;
   if (fault_for(op::dialog_create, name) != 0) return -1;
   // A null module means the program's own, as FindResourceW takes it.
@@ -296,6 +367,8 @@ std::intptr_t dialog_box_param(module_handle module, const char16_t* template_na
   d.state.caption = t->caption;
   const window_handle self = add_window({kind::dialog, index, -1});
   d.self = self;
+  others.insert(others.begin(), self);
+  loops.push_back(others);
   for (const res::control& c : t->controls) {
     d.state.controls.push_back({c.id, c.class_name, c.style, c.text, bst_unchecked,
                                 (c.style & ws_disabled) == 0, c.x, c.y, c.w, c.h});
@@ -328,7 +401,24 @@ std::intptr_t dialog_box_param(module_handle module, const char16_t* template_na
   }
   if (focus == self) focus = nullptr;
   d.state.destroyed = true;
+  loops.pop_back();
   return result;
+}
+
+}  // namespace
+
+std::intptr_t dialog_box_param(module_handle module, const char16_t* template_name,
+                               window_handle owner, dialog_procedure procedure,
+                               std::intptr_t parameter) {
+  return run_modal(module, template_name, owner, procedure, parameter, {});
+}
+
+std::intptr_t dialog_box_param_beside(module_handle module, const char16_t* template_name,
+                                      window_handle owner, dialog_procedure procedure,
+                                      std::intptr_t parameter, const window_handle* others,
+                                      u32 other_count) {
+  return run_modal(module, template_name, owner, procedure, parameter,
+                   std::vector<window_handle>(others, others + other_count));
 }
 
 bool end_dialog(window_handle dialog_window, std::intptr_t result) {
