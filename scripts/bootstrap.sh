@@ -59,10 +59,14 @@ done
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then
   if ! command -v sudo >/dev/null; then
-    echo "bootstrap: ${missing[*]} ${missing_wanted[*]} must be installed, which needs root or sudo" >&2
+    if [ ${#missing[@]} -eq 0 ]; then
+      echo "bootstrap: ${missing_wanted[*]} not installed (that needs root or sudo); going on without" >&2
+      exit 0
+    fi
+    echo "bootstrap: ${missing[*]} must be installed, which needs root or sudo" >&2
     exit 1
   fi
-  as_root=(sudo)
+  as_root=(sudo env DEBIAN_FRONTEND=noninteractive)
 fi
 export DEBIAN_FRONTEND=noninteractive
 log=$(mktemp)
