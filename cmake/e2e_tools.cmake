@@ -38,7 +38,9 @@ add_executable(accept
   ${CMAKE_SOURCE_DIR}/tests/e2e/accept.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/checks.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/kit_host.cpp
+  ${CMAKE_SOURCE_DIR}/tests/e2e/kit_job.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/kit_version.cpp
+  ${CMAKE_SOURCE_DIR}/tests/e2e/leftovers.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/planting.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/reboot_prompt.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/registry_access.cpp
@@ -56,6 +58,7 @@ target_link_options(accept PRIVATE -static -municode -s
   -Wl,--major-os-version,${os_major},--minor-os-version,${os_minor}
   -Wl,--major-subsystem-version,${os_major},--minor-subsystem-version,${os_minor})
 target_link_libraries(accept PRIVATE user32 gdi32 advapi32 kernel32)
+vivediz_link_rollback(accept)
 set_target_properties(accept PROPERTIES RUNTIME_OUTPUT_DIRECTORY
   ${CMAKE_SOURCE_DIR}/build/e2e/${dist_arch})
 vivediz_reproducible(accept)

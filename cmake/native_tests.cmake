@@ -5,11 +5,14 @@ enable_testing()
 set(sanitizers -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 
 # tests/standin/: the stand-in for Windows and the decoder of the compiled resources behind its
-# dialogs.
+# dialogs; with it the program's code and the save-and-restore engine (rollback/).
 include(${CMAKE_SOURCE_DIR}/cmake/compiled_resources.cmake)
 file(GLOB standin_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/standin/*.cpp)
-add_library(vivediz_standin STATIC ${program_sources} ${standin_sources})
+add_library(vivediz_standin STATIC ${program_sources} ${rollback_sources} ${standin_sources})
 add_dependencies(vivediz_standin compiled_resources)
+# The undo program's code, but for its Windows entry (undo/win32_main.cpp).
+file(GLOB undo_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/undo/undo_*.cpp)
+target_sources(vivediz_standin PRIVATE ${undo_sources})
 target_include_directories(vivediz_standin PUBLIC ${program_includes})
 target_compile_options(vivediz_standin PUBLIC ${sanitizers} PRIVATE ${warning_flags} -Werror)
 target_link_options(vivediz_standin PUBLIC ${sanitizers})

@@ -27,6 +27,7 @@ include(${CMAKE_SOURCE_DIR}/cmake/reproducible.cmake)
 
 set(win32_sources
   ${CMAKE_SOURCE_DIR}/platform/win32_entry.cpp
+  ${CMAKE_SOURCE_DIR}/platform/win32_library_search.cpp
   ${CMAKE_SOURCE_DIR}/platform/win32_load_config.cpp
   ${CMAKE_SOURCE_DIR}/platform/win32_registry.cpp
   ${CMAKE_SOURCE_DIR}/platform/win32_setup.cpp
@@ -100,5 +101,6 @@ target_compile_options(start_timer PRIVATE ${warning_flags} -DUNICODE -D_UNICODE
 target_link_options(start_timer PRIVATE -static -municode)
 target_link_libraries(start_timer PRIVATE psapi)
 
+include(${CMAKE_SOURCE_DIR}/cmake/rollback.cmake)
 include(${CMAKE_SOURCE_DIR}/cmake/e2e_tools.cmake OPTIONAL)
-include(${CMAKE_SOURCE_DIR}/cmake/guide_tools.cmake)
+include(${CMAKE_SOURCE_DIR}/cmake/undo_program.cmake)

@@ -2,7 +2,9 @@
 // here.
 //
 // Two implementations exist and the build links exactly one: win32_*.cpp for the .exe and
-// tests/standin/standin_*.cpp, an in-memory model of the machine, for the native tests. Text is
+// tests/standin/standin_*.cpp, an in-memory model of the machine, for the native tests. The last
+// part, below the program's own, serves the save-and-restore engine (rollback/) that ships in the
+// acceptance kit and the undo program; its Win32 files are linked only there. Text is
 // UTF-16 (char16_t); buffer sizes for text are in UTF-16 units, terminator included, and sizes of
 // raw registry or device data are in bytes, as Windows states them.
 #pragma once
@@ -152,5 +154,72 @@ void post_quit_message(int exit_code);
 // One turn of the message loop: false when the quit request was retrieved (its code in *exit_code).
 // The Win32 implementation blocks until a message arrives, as GetMessageW does.
 bool get_and_dispatch_message(int* exit_code);
+
+// ---- For the save-and-restore engine (rollback/) only: vivediz.exe links none of this.
+
+constexpr u32 error_path_not_found = 3;
+constexpr u32 error_file_exists = 80;
+constexpr u32 error_already_exists = 183;
+constexpr u32 error_child_must_be_volatile = 1021;
+constexpr u32 error_no_such_devinst = 0xE000020B;
+
+constexpr u32 key_query_value = 0x1;
+constexpr u32 key_set_value = 0x2;
+constexpr u32 key_create_sub_key = 0x4;
+constexpr u32 key_enumerate_sub_keys = 0x8;
+constexpr u32 key_wow64_64key = 0x100;
+constexpr u32 key_wow64_32key = 0x200;
+constexpr u32 reg_option_non_volatile = 0;
+constexpr u32 reg_option_volatile = 1;
+constexpr u32 reg_expand_sz = 2;
+constexpr u32 reg_qword = 11;
+
+key_handle current_user();
+// Whether the registry has a 64-bit and a 32-bit view (64-bit Windows). Elsewhere no view flag
+// may be passed: Windows 2000 does not know them.
+bool registry_has_views();
+// RegCreateKeyExW: opens the key, creating it and every missing key on the way; *created says
+// whether the key itself was made.
+u32 reg_create_key(key_handle parent, const char16_t* path, u32 options, u32 access,
+                   key_handle* out, bool* created);
+// RegEnumValueW for the name alone; *name_units as for reg_enum_key. Names hold up to 16383 units.
+u32 reg_enum_value_name(key_handle key, u32 index, char16_t* name, u32* name_units);
+// RegFlushKey: returns once the key's hive is on disk.
+u32 reg_flush_key(key_handle key);
+// Deletes a subkey without subkeys in the given view (key_wow64_64key or key_wow64_32key, or 0),
+// as RegDeleteKeyExW (XP x64 on, looked up) does; where it is missing, as RegDeleteKeyW.
+u32 reg_delete_key_in_view(key_handle key, const char16_t* subkey, u32 view);
+
+// Files, as CreateFileW and friends; each returns a Windows error code.
+struct file_tag;
+using file_handle = file_tag*;
+constexpr u32 create_new = 1;
+constexpr u32 create_always = 2;
+constexpr u32 open_existing = 3;
+u32 file_open(const char16_t* path, bool for_writing, u32 disposition, file_handle* out);
+// *got is 0 at the end of the file.
+u32 file_read(file_handle file, void* buffer, u32 byte_size, u32* got);
+// Writes all of data, or fails.
+u32 file_write(file_handle file, const void* data, u32 byte_size);
+// FlushFileBuffers: the file's data is on disk when it returns.
+u32 file_flush(file_handle file);
+u32 file_close(file_handle file);
+// MoveFileExW with MOVEFILE_WRITE_THROUGH: the new name is on disk when it returns. It never
+// replaces a file that exists.
+u32 file_rename(const char16_t* from, const char16_t* to);
+u32 file_delete(const char16_t* path);
+// error_success when the path names a file or folder; else why not (error_file_not_found...).
+u32 file_exists(const char16_t* path);
+
+// A list holding the one device with this instance id (SetupDiOpenDeviceInfoW into a new list),
+// its record in *info; null when there is none, with the reason as the last error.
+device_list setup_open_device(const char16_t* instance_id, device_info* info);
+
+// TokenElevation's answer for this process (Vista on); false where the system does not know it.
+bool query_token_elevation(bool* elevated);
+
+// Numbers that differ between two saves on one machine: the system time, the performance
+// counter, the thread id and the tick count.
+void uniqueness_seed(u32 out[6]);
 
 }  // namespace platform

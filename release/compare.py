@@ -19,8 +19,8 @@ import zipfile
 import buildinfo
 import sign
 
-COMPARED = ["x64/vivediz.exe", "x86/vivediz.exe", "ADMINISTRATORS.txt", "vivediz-backup.cmd"]
-PROGRAMS = COMPARED[:2]
+PROGRAMS = ["x64/vivediz.exe", "x86/vivediz.exe", "x64/vivediz-undo.exe", "x86/vivediz-undo.exe"]
+COMPARED = PROGRAMS + ["ADMINISTRATORS.txt"]
 
 
 def is_disc_image(path):
@@ -84,7 +84,8 @@ def sums_hold(folder):
 
 def without_signature(path, scratch):
     """The program's bytes with its signature removed, and whether it had one."""
-    stripped = os.path.join(scratch, "stripped-" + os.path.basename(os.path.dirname(path)) + ".exe")
+    stripped = os.path.join(scratch, "stripped-%s-%s" % (os.path.basename(os.path.dirname(path)),
+                                                         os.path.basename(path)))
     try:
         signed = sign.remove_signature(path, stripped)
     except sign.SigningError as error:

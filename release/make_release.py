@@ -1,18 +1,18 @@
 #!/usr/bin/env python3
 """Makes the release from dist/: out/release/vivediz-<version>/ with x64/vivediz.exe,
-x86/vivediz.exe, the administrator's guide as ADMINISTRATORS.txt (guide_text.py) and SHA256SUMS
-(as sha256sum -c reads it, with the CR LF line ends that every Notepad shows), the same packed
-into out/release/vivediz-<version>.zip (zip_archive.py) and as the disc image
-out/release/vivediz-<version>.iso (disc_image.py). Beside them,
-out/release/vivediz-<version>.BUILDINFO records the commit and the package versions that made them
-(buildinfo.py), and out/release/vivediz-<version>-acceptance.zip holds the acceptance kit
+x86/vivediz.exe, the undo program vivediz-undo.exe beside each, the administrator's guide as
+ADMINISTRATORS.txt (guide_text.py) and SHA256SUMS (as sha256sum -c reads it, with the CR LF line
+ends that every Notepad shows), the same packed into out/release/vivediz-<version>.zip
+(zip_archive.py) and as the disc image out/release/vivediz-<version>.iso (disc_image.py). Beside
+them, out/release/vivediz-<version>.BUILDINFO records the commit and the package versions that
+made them (buildinfo.py), and out/release/vivediz-<version>-acceptance.zip holds the acceptance kit
 (acceptance_kit.py), apart from what administrators deploy; its programs are signed when the
 release is.
 
 Every byte follows from the commit. BUILDINFO stays out of the unsigned release, whose bytes must
 not depend on which package versions made the same programs.
 
-With a certificate (SIGN_PKCS12 or SIGN_CERTS and SIGN_KEY, see sign.py) both programs are signed
+With a certificate (SIGN_PKCS12 or SIGN_CERTS and SIGN_KEY, see sign.py) the programs are signed
 and the release also holds BUILDINFO, which names the commit to rebuild it from. When signing
 fails, or the zip or the image cannot be written, no release is left in out/release.
 Usage: make_release.py [--out FOLDER]   (default out/release; `make release` builds the programs
@@ -32,8 +32,8 @@ from source_tree import ROOT, commit, epoch, finished_build, shown, version_stri
 from zip_archive import write_zip
 
 PROGRAMS = ["x64/vivediz.exe", "x86/vivediz.exe"]
+UNDO = ["x64/vivediz-undo.exe", "x86/vivediz-undo.exe"]  # saves what vivediz changes, puts it back
 GUIDE = "ADMINISTRATORS.txt"
-BACKUP = "vivediz-backup.cmd"  # the guide's backup of what the program can change
 
 
 def remove_release(out, name):
@@ -64,18 +64,17 @@ def main():
     build_lock = finished_build()  # held while the programs are read, to the end
     shutil.rmtree(folder, ignore_errors=True)
     files = {}
-    for program in PROGRAMS:
+    for program in PROGRAMS + UNDO:
         source = os.path.join(ROOT, "dist", program)
         if not os.path.exists(source):
             sys.exit("release: %s is missing; `make release` builds it" % source)
         files[program] = open(source, "rb").read()
     files[GUIDE] = guide_text()
-    with open(os.path.join(ROOT, "docs", BACKUP), "rb") as f:  # a batch file reads CR LF lines
-        files[BACKUP] = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
     signature = None
     if sign.requested(os.environ):
         try:
-            signed, signature = sign.sign(files, PROGRAMS, version_string("FileDescription"),
+            signed, signature = sign.sign(files, PROGRAMS + UNDO,
+                                          version_string("FileDescription"),
                                           os.environ)  # the name Windows shows for the signature
         except sign.SigningError as error:
             remove_release(out, name)

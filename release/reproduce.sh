@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Rebuilds the checked-out commit in a fresh temporary folder and compares the SHA-256 sums of both
-# programs, the release zip, the disc image and the acceptance kit's zip with the ones made here.
+# Rebuilds the checked-out commit in a fresh temporary folder and compares the SHA-256 sums of the
+# programs (vivediz.exe and vivediz-undo.exe, both architectures), the release zip, the disc image
+# and the acceptance kit's zip with the ones made here.
 # Equal sums show that the files here are exactly what this commit builds, wherever and whenever
 # it is built.
 # Prints one line per file and "N passed, N failed"; exits 1 on any difference.
@@ -42,9 +43,10 @@ build_clone() {
     cd "$tmp/src"
     for preset in win-x64 win-x86; do
       cmake --preset "$preset" >/dev/null
-      # The shipped program, and what the acceptance kit holds besides where the commit has one.
+      # The shipped programs, and what the acceptance kit holds besides where the commit has one.
       targets=(vivediz)
       [ -f tests/e2e/accept.cpp ] && targets+=(vivediz_e2e planted_uxtheme accept)
+      [ -f undo/win32_main.cpp ] && targets+=(vivediz_undo)
       cmake --build --preset "$preset" --target "${targets[@]}" -- --no-print-directory -s \
         >/dev/null
     done
@@ -95,7 +97,8 @@ build_clone "$commit"
 passed=0
 failed=0
 name=vivediz-$(sed -nE 's/.*VALUE +"FileVersion", *"([0-9.]+)".*/\1/p' resources/vivediz.rc)
-for file in dist/x64/vivediz.exe dist/x86/vivediz.exe "out/release/$name.zip" \
+for file in dist/x64/vivediz.exe dist/x86/vivediz.exe dist/x64/vivediz-undo.exe \
+  dist/x86/vivediz-undo.exe "out/release/$name.zip" \
   "out/release/$name.iso" "out/release/$name-acceptance.zip"; do
   here_file=${file/#out\/release/$made}
   if [ ! -f "$here_file" ]; then

@@ -140,6 +140,7 @@ run_scenarios() {
   passed=0 failed=0 skipped=0
   start_server
   if unpack_kit; then
+    dump_wine_settings "$work/wine-settings-before.txt"
     if [ "$only_arch" != x86 ]; then kit_run x64 "$@"; fi
     if [ "$only_arch" != x64 ]; then
       if [ "$skip_x86" -eq 1 ]; then
@@ -147,6 +148,16 @@ run_scenarios() {
       else
         kit_run x86 "$@"
       fi
+    fi
+    # The kit sets Wine's per-program settings for its run and must leave them as it found them.
+    dump_wine_settings "$work/wine-settings-after.txt"
+    if diff "$work/wine-settings-before.txt" "$work/wine-settings-after.txt" >"$work/wine.diff"; then
+      echo "PASS wine_settings_as_the_kit_found_them"
+      passed=$((passed + 1))
+    else
+      echo "FAIL wine_settings_as_the_kit_found_them: HKCU\Software\Wine differs (> after the run):"
+      sed 's/^/  /' "$work/wine.diff"
+      failed=$((failed + 1))
     fi
   else
     echo "e2e: no acceptance kit to run" >&2

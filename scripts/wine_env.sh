@@ -253,3 +253,11 @@ stop_server() {
   fi
 }
 
+
+# Wine's own settings as Wine's reg.exe reads them (HKCU\Software\Wine, where the kit sets its
+# per-program ones), into FILE. Left out: "Temporary System Parameters", a volatile key that
+# Wine's user32 fills for each display and never saves.
+dump_wine_settings() {
+  wine reg query 'HKCU\Software\Wine' /s 2>&1 | tr -d '\r' |
+    sed '/^HKEY_CURRENT_USER\\Software\\Wine\\Temporary System Parameters/,/^$/d' >"$1"
+}

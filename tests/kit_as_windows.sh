@@ -3,7 +3,9 @@
 # x64 accept.exe must leave the registry exactly as it found it, value by value, after a whole run
 # and after a run that ends abruptly followed by --restore; it must refuse without --disposable
 # and without elevation, changing nothing, and refuse a restore file that was not written whole.
-# Prints one line per check and "N passed, N failed".
+# Then in its own mode under Wine, killed while the planting scenario's program is open: the
+# program ends with it, and --restore ends programs left open, removes the planted copy and puts
+# the registry and Wine's settings back. Prints one line per check and "N passed, N failed".
 set -uo pipefail
 source "$(dirname "$0")/../scripts/fixed_layout.sh"  # Wine without the address-space conflict
 cd "$(dirname "$0")/.."
@@ -60,14 +62,34 @@ accept() {
     wine "$kit/x64/accept.exe" --time-scale "$time_scale" "$@" 2>>"$work/stderr.log" | tr -d '\r'
 }
 
+# Whether a Windows program runs from the file (a Unix path): the kernel names it in the maps of
+# the process that runs it, whatever its Windows path or prefix.
+running_from() { grep -q -F -- "$(realpath -m "$1")" /proc/[0-9]*/maps 2>/dev/null; }
+ended_within() {
+  local _
+  for _ in $(seq "$((${2:-5} * 10))"); do running_from "$1" || return 0; sleep 0.1; done
+  return 1
+}
+started_within() {
+  local _
+  for _ in $(seq 100); do running_from "$1" && return 0; sleep 0.1; done
+  return 1
+}
+
 run_checks() {
   wine_prefix_ready || return 1
   start_server
   kit=$(python3 release/acceptance_kit.py --unpacked "$work/kit") || return 1
   local restore_file="$kit/x64/accept-restore.txt" out status
+  dump_wine_settings "$work/wine-settings-at-start.txt"
   # Wine's two-second wait per hidden window without a window manager: this script's setting, not
-  # the kit's, which leaves Wine's keys alone under --as-windows.
+  # the kit's, which leaves Wine's keys alone under --as-windows. Put back as found at the end.
   local managed_key='HKCU\Software\Wine\AppDefaults\vivediz.exe\X11 Driver' had_managed=0
+  local made_key='' key
+  for key in 'HKCU\Software\Wine\AppDefaults' 'HKCU\Software\Wine\AppDefaults\vivediz.exe' \
+    "$managed_key"; do
+    if [ -z "$made_key" ] && ! wine reg query "$key" >/dev/null 2>&1; then made_key=$key; fi
+  done
   wine reg query "$managed_key" /v Managed >/dev/null 2>&1 && had_managed=1
   wine reg add "$managed_key" /v Managed /d N /f >/dev/null 2>&1
   dump "$work/before.txt"
@@ -93,15 +115,22 @@ run_checks() {
     grep -q '^SKIP x64 .*cannot change the contents of the Enum subkey' "$work/run.txt"
   check "the registry afterwards equals the registry before" same_registry
   check "the restore file is removed after a clean run" test ! -e "$restore_file"
+  out=$(accept --as-windows --disposable --only no_scenario_has_this_name)
+  status=$?
+  check "a run that ran no scenario says so and fails (status $status)" \
+    eval 'test "$status" -ne 0 && grep -q "^FAIL accept: no scenario ran" <<<"$out"'
 
   accept --as-windows --disposable --only field_rules_xen_edits \
     --crash-after-preparing field_rules_xen_edits >"$work/crash.txt"
   check "a run ended abruptly leaves its restore file" test -e "$restore_file"
   same_registry
   cp "$work/difference.txt" "$work/crash-difference.txt"
+  cp "$kit/x64/accept-report.txt" "$work/crash-report.txt"
   out=$(accept --as-windows --disposable --only basic_tcp_on)
   check "a second run refuses while the crashed run's restore file is left" \
     eval 'grep -q "run accept.exe --restore" <<<"$out" && test -e "$restore_file"'
+  check "the refused run leaves the crashed run's report as it was" \
+    cmp -s "$work/crash-report.txt" "$kit/x64/accept-report.txt"
   check "it left changes: a key it created and a value that was not stored" \
     eval 'grep -q "^> HKEY_LOCAL_MACHINE.*vdbus" "$work/difference.txt" &&
           grep -q "^>.*ReleaseId" "$work/difference.txt"'
@@ -117,9 +146,48 @@ run_checks() {
   if [ -s "$work/difference.txt" ]; then cat "$work/difference.txt"; fi
   check "--restore removes the restore file" test ! -e "$restore_file"
 
-  # A guest with PV driver keys of its own: the kit must keep them and skip what needs them absent.
+  # The kit in its own mode under Wine (Wine's settings in use), killed while the planting
+  # scenario's program is open.
+  local planting=shipped_program_loads_no_planted_library
+  local planted="$WINEPREFIX/drive_c/users/$(id -un)/Temp/vivediz-planted-x64"
+  dump_wine_settings "$work/wine-settings-before.txt"
+  # Not through a pipe: a program that outlived the kit would hold it open.
+  timeout 600 wine "$kit/x64/accept.exe" --disposable --only "$planting" \
+    --crash-after-starting "$planting" --stderr "$(winepath -w "$work/stderr.log")" \
+    >"$work/planting-crash.txt" 2>>"$work/stderr.log"
+  check "killed with the planting scenario's program open: the program ended with the kit" \
+    eval 'grep -q "ending abruptly after starting" "$work/planting-crash.txt" &&
+          ended_within "$planted/vivediz.exe"'
+  check "killed in the planting scenario: the planted copy and the restore file are left" \
+    test -e "$planted/vivediz.exe" -a -e "$restore_file"
+  # Programs left open, as a kit that could not put them in a job (before Windows 8) leaves them.
+  wine "$planted/vivediz.exe" >/dev/null 2>&1 &
+  local left_planted=$!
+  wine "$kit/x64/test/vivediz.exe" >/dev/null 2>&1 &
+  local left_test=$!
+  started_within "$planted/vivediz.exe"
+  started_within "$kit/x64/test/vivediz.exe"
+  out=$(accept --restore "$(winepath -w "$restore_file")")
+  status=$?
+  check "--restore after the kill (status $status) ends the programs left open: $(grep -c '^accept: ended' <<<"$out") ended" \
+    eval 'test "$status" -eq 0 && ended_within "$planted/vivediz.exe" 1 &&
+          ended_within "$kit/x64/test/vivediz.exe" 1'
+  kill "$left_planted" "$left_test" 2>/dev/null  # children, not yet waited for: ours still
+  wait "$left_planted" "$left_test" 2>/dev/null
+  check "--restore after the kill removes the planted copy" test ! -e "$planted"
+  check "--restore after the kill: the registry as before" same_registry
+  check "--restore after the kill: Wine's settings as before" \
+    eval 'dump_wine_settings "$work/wine-settings-now.txt" &&
+          diff "$work/wine-settings-before.txt" "$work/wine-settings-now.txt"'
+
+  # A guest with PV driver keys and XEN devices of its own: the kit must keep them, start every
+  # scenario from them and skip what needs them absent.
   local guest_key='HKLM\SYSTEM\CurrentControlSet\Services\vdbus\Parameters\Device'
   wine reg add "$guest_key" /v max_disks /t REG_DWORD /d 48 /f >/dev/null 2>&1
+  local xen_devices='HKLM\SYSTEM\CurrentControlSet\Enum\XEN' made_xen=''
+  wine reg query "$xen_devices" >/dev/null 2>&1 || made_xen=$xen_devices
+  wine reg add "$xen_devices\type_vif\0" /v HardwareID /t REG_MULTI_SZ /d 'XEN\type_vif' /f \
+    >/dev/null 2>&1
   # Windows has the AFD parameters key that the scenarios need; the kit must not count it a change.
   local afd='HKLM\SYSTEM\CurrentControlSet\Services\AFD' made_afd=''
   if ! wine reg query "$afd" >/dev/null 2>&1; then
@@ -132,7 +200,7 @@ run_checks() {
   dump "$work/before.txt"
   accept --as-windows --disposable --only basic_tcp_on --stderr "$(winepath -w "$work/stderr.log")" \
     >"$work/guest.txt"
-  check "a guest's own PV driver key: the basic scenarios pass: $(tail -n 1 "$work/guest.txt")" \
+  check "a guest's own PV driver key and XEN devices: the basic scenarios pass: $(tail -n 1 "$work/guest.txt")" \
     grep -Eq '^2 passed, 0 failed, 0 skipped$' "$work/guest.txt"
   cp "$work/guest.txt" "$work/guest-basic.txt"
   accept --as-windows --disposable --only field_rules_xen_edits >"$work/guest.txt"
@@ -142,9 +210,17 @@ run_checks() {
   check "a guest's own PV driver key: kept as it was" same_registry
   wine reg delete 'HKLM\SYSTEM\CurrentControlSet\Services\vdbus' /f >/dev/null 2>&1
   if [ -n "$made_afd" ]; then wine reg delete "$made_afd" /f >/dev/null 2>&1; fi
+  if [ -n "$made_xen" ]; then wine reg delete "$made_xen" /f >/dev/null 2>&1; fi
   cp "$work/clean.txt" "$work/before.txt"
-  check "the guest's key removed again: the registry as before" same_registry
-  if [ "$had_managed" -eq 0 ]; then wine reg delete "$managed_key" /v Managed /f >/dev/null 2>&1; fi
+  check "the guest's keys removed again: the registry as before" same_registry
+  if [ -n "$made_key" ]; then
+    wine reg delete "$made_key" /f >/dev/null 2>&1
+  elif [ "$had_managed" -eq 0 ]; then
+    wine reg delete "$managed_key" /v Managed /f >/dev/null 2>&1
+  fi
+  check "Wine's settings at the end as at the start" \
+    eval 'dump_wine_settings "$work/wine-settings-now.txt" &&
+          diff "$work/wine-settings-at-start.txt" "$work/wine-settings-now.txt"'
   if [ -n "${VIVEDIZ_KIT_REPORT:-}" ]; then cp "$work/as-windows-report.txt" "$VIVEDIZ_KIT_REPORT"; fi
 }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Signs a release with a throwaway certificate authority made here (openssl, in a temporary folder)
-# and checks that osslsigncode accepts the signatures, that removing them gives back the unsigned
-# build, that the programs still pass the binary check and start under Wine, and that a wrong
-# password or a certificate not meant for code signing leaves no release behind.
+# and checks that osslsigncode accepts the signatures (vivediz.exe and vivediz-undo.exe), that
+# removing them gives back the unsigned build, that the programs still pass the binary check and
+# start under Wine, and that a wrong password or a certificate not meant for code signing leaves
+# no release behind.
 # Needs dist/ built (scripts/build.sh windows). The unsigned release it compares with is the one
 # the test command made for its stages when VIVEDIZ_SUITE_RELEASE names it, else one made here.
 # Prints "ok"/"FAIL" lines, then "N passed, N failed[, M skipped]" (skipped: x86 scenarios on a
@@ -64,9 +65,9 @@ same_sum() {  # same_sum FILE-A FILE-B
   [ "$(sha256sum <"$1")" = "$(sha256sum <"$2")" ] || { echo "$1 and $2 differ"; return 1; }
 }
 
-signature_removed_is_unsigned() {  # the signed program without its signature: dist's bytes
-  osslsigncode remove-signature -in "$signed/$1/vivediz.exe" -out "$tmp/stripped-$1.exe" &&
-    same_sum "$tmp/stripped-$1.exe" "dist/$1/vivediz.exe"
+signature_removed_is_unsigned() {  # ARCH/PROGRAM signed, without its signature: dist's bytes
+  local stripped=$tmp/stripped-${1//\//-}
+  osslsigncode remove-signature -in "$signed/$1" -out "$stripped" && same_sum "$stripped" "dist/$1"
 }
 
 zip_holds_folder() {  # every file of the folder, and nothing else, in the zip; the sums hold
@@ -192,11 +193,11 @@ unsigned=${VIVEDIZ_SUITE_RELEASE:-$tmp/unsigned-release}/$name
 check "an unsigned release" unsigned_release
 check "a release signed with a throwaway PKCS#12 certificate" release "$tmp/signed" \
   SIGN_PKCS12="$tmp/signer.p12" SIGN_PASSWORD_FILE="$tmp/password"
-for arch in x64 x86; do
-  check "$arch: osslsigncode verify accepts the signature against the throwaway authority" \
-    osslsigncode verify -CAfile "$tmp/ca.pem" -in "$signed/$arch/vivediz.exe"
-  check "$arch: without its signature, the program is the unsigned build" \
-    signature_removed_is_unsigned "$arch"
+for program in {x64,x86}/{vivediz,vivediz-undo}.exe; do
+  check "$program: osslsigncode verify accepts the signature against the throwaway authority" \
+    osslsigncode verify -CAfile "$tmp/ca.pem" -in "$signed/$program"
+  check "$program: without its signature, the program is the unsigned build" \
+    signature_removed_is_unsigned "$program"
 done
 check "the zip holds the signed folder, whose SHA256SUMS hold and whose BUILDINFO says it has no timestamp" \
   zip_holds_folder

@@ -3,6 +3,8 @@
 load configuration, resources, version, no test strings.
 
 Usage: check_binaries.py [dist-dir] [--kit DIR]   (default: dist)
+Beside each vivediz.exe, vivediz-undo.exe, the undo program that ships with it: a console program
+for the same floor, whose imports the same table covers, checkable against its source like it.
 --kit DIR also checks DIR/<arch>/accept.exe, the acceptance kit's program (build/e2e): a console
 program for the same floor, whose imports the same table covers (GDI32 besides, for measuring text).
 Prints one line per check and "N passed, N failed" at the end; exits 1 on any failure.
@@ -104,20 +106,28 @@ def check_imports(arch, pe, floor_table, report, allowed):
     return imported
 
 
-def check_kit(arch, path, floor_table, report):
-    """accept.exe: the floor in its header and its imports, so that it starts where the program
-    does."""
-    pe = pefile.PE(path)
+def check_console_program(arch, path, floor_table, report, allowed, shipped):
+    """A console companion (accept.exe, vivediz-undo.exe): the floor in its header and its
+    imports, so that it starts where the program does; when it ships in the release, no pefile
+    warnings, no manifest, and the checks that tie it to its source."""
+    data = open(path, "rb").read()
+    pe = pefile.PE(data=data)
+    name = os.path.basename(path)
+    named = lambda a, what, ok, detail="": report(a, name + " " + what, ok, detail)
     limit = FLOORS[arch]
     header = pe.OPTIONAL_HEADER
     os_version = (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion)
     subsystem_version = (header.MajorSubsystemVersion, header.MinorSubsystemVersion)
-    report(arch, "accept.exe console subsystem (%d)" % header.Subsystem, header.Subsystem == 3)
-    report(arch, "accept.exe OS and subsystem versions %d.%d, %d.%d at most %d.%d"
-           % (*os_version, *subsystem_version, *limit),
-           os_version <= limit and subsystem_version <= limit)
-    check_imports(arch, pe, floor_table, lambda a, what, ok, detail="": report(
-        a, "accept.exe " + what, ok, detail), ALLOWED_DLLS | {"gdi32.dll"})
+    named(arch, "console subsystem (%d)" % header.Subsystem, header.Subsystem == 3)
+    named(arch, "OS and subsystem versions %d.%d, %d.%d at most %d.%d"
+          % (*os_version, *subsystem_version, *limit),
+          os_version <= limit and subsystem_version <= limit)
+    check_imports(arch, pe, floor_table, named, allowed)
+    if shipped:
+        warnings = pe.get_warnings()
+        named(arch, "pefile reports no warnings", not warnings, "; ".join(warnings))
+        named(arch, "no RT_MANIFEST resource", RT_MANIFEST not in resources(pe))
+        reproducibility.check(arch, data, named)
 
 
 def check(arch, path, floor_table, report):
@@ -201,10 +211,16 @@ def main():
             report(arch, "%s exists" % path, False)
             continue
         check(arch, path, floor_table, report)
+        undo = os.path.join(dist, arch, "vivediz-undo.exe")
+        if os.path.exists(undo):
+            check_console_program(arch, undo, floor_table, report, ALLOWED_DLLS, True)
+        else:
+            report(arch, "%s exists" % undo, False)
         if kit is not None:
             kit_path = os.path.join(kit, arch, "accept.exe")
             if os.path.exists(kit_path):
-                check_kit(arch, kit_path, floor_table, report)
+                check_console_program(arch, kit_path, floor_table, report,
+                                      ALLOWED_DLLS | {"gdi32.dll"}, False)
             else:
                 report(arch, "%s exists" % kit_path, False)
     print("%d passed, %d failed" % (counts["passed"], counts["failed"]))

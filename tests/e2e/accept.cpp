@@ -3,14 +3,17 @@
 //
 // Usage: accept.exe --disposable [--as-windows] [--only TEXT] [--report FILE] [--time-scale N]
 //                   [--shipped FOLDER] [--stderr FILE] [--skip-arch x86 [--skip-reason TEXT]]
-//                   [--guide-block NAME FILE]
+//                   [--guide-block NAME FILE] [--crash-after-preparing|--crash-after-starting NAME]
+//                   [--limited-token-for-test]
 //        accept.exe --restore FILE
-//        accept.exe --screenshot xen|kvm|basic|help|message READY-FILE DONE-FILE   (Wine)
+//        accept.exe --disposable --screenshot xen|kvm|basic|help|message READY-FILE DONE-FILE
+//                                                                                      (Wine)
 // The kit runs the programs of its own architecture, which lie beside it: vivediz.exe (shipped),
 // test\vivediz.exe (the test variant) and planted\uxtheme.dll. Without --disposable it says what
 // it would change and stops. Before its first change it saves everything it will touch to
 // accept-restore.txt beside itself; it restores at the end, after a failed scenario and on Ctrl+C,
-// and --restore FILE restores after a crash.
+// and --restore FILE restores after a crash, once it has ended the programs the crashed run left.
+// The programs it starts run in a job object that ends them with the kit.
 // Under Wine (ntdll exports wine_get_version) it also uses Wine's own settings, and the reboot
 // prompt's evidence is Wine's stub line on the Unix standard error, which --stderr FILE names;
 // --as-windows takes a guest's paths instead (only the reboot evidence stays the stub's).
@@ -19,6 +22,8 @@
 // --shipped runs the shipped program's scenarios against FOLDER\<arch>\vivediz.exe.
 // --guide-block runs only the scenarios that follow the administrator's guide's block NAME, with
 // the batch file FILE run after each one's registry is prepared.
+// The project's own tests use the rest: --crash-after-* ends the kit as a kill would, and
+// --limited-token-for-test answers "not elevated" (Wine's token always is).
 #include <cpuid.h>
 #include <windows.h>
 
@@ -31,7 +36,9 @@
 #include "resource.h"
 #include "tests/e2e/checks.h"
 #include "tests/e2e/kit_host.h"
+#include "tests/e2e/kit_job.h"
 #include "tests/e2e/kit_version.h"
+#include "tests/e2e/leftovers.h"
 #include "tests/e2e/planting.h"
 #include "tests/e2e/reboot_prompt.h"
 #include "tests/e2e/registry_access.h"
@@ -59,7 +66,8 @@ struct options {
   std::string skip_arch;  // counted and listed, not run: this host cannot run them
   std::string skip_arch_reason;
   std::wstring shipped;  // holds x64\ and x86\vivediz.exe as shipped; empty: the kit's own
-  std::string crash_after_preparing;  // for the test of --restore: ends the kit abruptly there
+  std::string crash_after_preparing;  // for the tests of --restore: end the kit abruptly there,
+  std::string crash_after_starting;   // or once that scenario's program has started
   std::string guide_block;            // the guide's command block that a scenario runs first
   std::wstring guide_block_file;      // a batch file holding it
   bool wine = false;  // under Wine and not --as-windows: Wine's settings may be used
@@ -599,16 +607,23 @@ void check_registry(const scenario& s) {
   }
 }
 
+// Ends the kit as a kill would, for the tests of --restore, when the scenario is the one named.
+void crash_if_asked(const std::string& name, const scenario& s, const char* after) {
+  if (name.empty() || name != s.name) return;
+  report("accept: ending abruptly after %s %s, as --crash-after-%s asks\n", after, s.name.c_str(),
+         after);
+  TerminateProcess(GetCurrentProcess(), 9);
+}
+
 // Runs the batch file with the system's command interpreter and waits for it (bounded).
 bool run_guide_block(const std::wstring& file, DWORD* status) {
   wchar_t system[MAX_PATH];
   if (!GetSystemDirectoryW(system, MAX_PATH)) return false;
-  std::wstring command = L"\"" + std::wstring(system) + L"\\cmd.exe\" /c \"" + file + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
+  const std::wstring command = L"\"" + std::wstring(system) + L"\\cmd.exe\" /c \"" + file + L"\"";
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
+  DWORD error = 0;
+  if (!start_in_kit_job(std::wstring(), command, 0, nullptr, &process, &error)) {
+    SetLastError(error);
     return false;
   }
   const bool ended = WaitForSingleObject(process.hProcess, step_timeout_ms()) == WAIT_OBJECT_0;
@@ -626,11 +641,7 @@ bool run_scenario(const options& o, const scenario& s, const std::string& arch) 
   bool prepared = true;
   for (const reg_item& item : s.before) prepared = apply(item) && prepared;
   leave_registry_changes();
-  if (!o.crash_after_preparing.empty() && o.crash_after_preparing == s.name) {
-    report("accept: ending abruptly after preparing %s, as --crash-after-preparing asks\n",
-           s.name.c_str());
-    TerminateProcess(GetCurrentProcess(), 9);
-  }
+  crash_if_asked(o.crash_after_preparing, s, "preparing");
 
   if (!s.guide_block.empty()) {
     // Its exit status is the last line's: a block whose last line is skipped where its key is
@@ -650,9 +661,8 @@ bool run_scenario(const options& o, const scenario& s, const std::string& arch) 
   planted_folder planted;
   std::wstring executable = program_path(o, s.program);
   if (!s.planted.empty()) {
-    const std::wstring a(arch.begin(), arch.end());
     const bool planted_ok = plant(executable, o.kit + L"\\planted", s.planted,
-                                  L"vivediz-planted-" + a, o.wine, &planted);
+                                  planted_folder_name(arch), o.wine, &planted);
     ok_at(s.where, planted_ok, "planting beside a copy of %s: expected it done, got a failed copy",
           narrow(executable).c_str());
     prepared = planted_ok && prepared;
@@ -696,6 +706,7 @@ bool run_scenario(const options& o, const scenario& s, const std::string& arch) 
     }
   }
 
+  crash_if_asked(o.crash_after_starting, s, "starting");
   for (std::size_t i = 0; going && i < s.steps.size(); ++i) {
     const step& st = s.steps[i];
     going = run_step(run, st);
@@ -939,6 +950,14 @@ int restore_from(const std::wstring& file) {
     std::printf("FAIL restore: %s: %s\n", narrow(file).c_str(), error.c_str());
     return 1;
   }
+  // A program left open could write again after the restore: nothing is restored while one is.
+  const std::vector<std::string> left = end_what_a_killed_run_left(own_folder());
+  for (const std::string& line : left)
+    std::printf("FAIL restore: %s is still there\n", line.c_str());
+  if (!left.empty()) {
+    std::printf("accept: nothing was restored; end or remove it, then run --restore again\n");
+    return 1;
+  }
   const bool clean = restore_everything(state, file);
   std::printf("accept: %s\n",
               clean ? "restored; the restore file is removed" : "not everything could be restored");
@@ -985,6 +1004,8 @@ int wmain(int argc, wchar_t** argv) {
       o.guide_block_file = argv[++i];
     } else if (a == L"--crash-after-preparing" && i + 1 < argc) {
       o.crash_after_preparing = narrow(argv[++i]);
+    } else if (a == L"--crash-after-starting" && i + 1 < argc) {
+      o.crash_after_starting = narrow(argv[++i]);
     } else if (a == L"--disposable") {
       disposable = true;
     } else if (a == L"--as-windows") {
@@ -1019,6 +1040,16 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
 
+  // A restore file left by a run that did not end would be replaced by one of the changed state.
+  // The refusal leaves that run's report as it was: it is what the administrator sends back.
+  const std::wstring saved_file = o.kit + L"\\accept-restore.txt";
+  if (GetFileAttributesW(saved_file.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    std::printf(
+        "FAIL accept: %s is left from a run that did not end: run accept.exe --restore %s "
+        "first; nothing was changed\n",
+        narrow(saved_file).c_str(), narrow(saved_file).c_str());
+    return 1;
+  }
   if (report_path.empty()) report_path = o.kit + L"\\accept-report.txt";
   FILE* report_file = _wfopen(report_path.c_str(), L"w");
   if (report_file == nullptr) {
@@ -1026,17 +1057,7 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   set_report_file(report_file);
-  const std::wstring saved_file = o.kit + L"\\accept-restore.txt";
   if (screenshot.empty()) print_header(o, elevated, how, saved_file);
-
-  // A restore file left by a run that did not end would be replaced by one of the changed state.
-  if (GetFileAttributesW(saved_file.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    report(
-        "FAIL accept: %s is left from a run that did not end: run accept.exe --restore %s "
-        "first; nothing was changed\n",
-        narrow(saved_file).c_str(), narrow(saved_file).c_str());
-    return 1;
-  }
   // Nothing changes before the restore file is whole on disk.
   const saved_state state = save_what_the_kit_touches(o.wine);
   if (!write_restore_file(state, saved_file)) {
@@ -1082,8 +1103,16 @@ int wmain(int argc, wchar_t** argv) {
     if (!enter_registry_changes()) return 3;
     const bool restored = restore_everything(state, saved_file);
     leave_registry_changes();
-    report("%d passed, %d failed, %d skipped\n", passed, failed + (restored ? 0 : 1), skipped);
-    result = failed == 0 && restored ? 0 : 1;
+    // A run that ran nothing showed nothing, unless it was asked to skip every scenario.
+    const bool ran_nothing = passed == 0 && failed == 0 && o.skip_arch.empty();
+    if (ran_nothing) {
+      report("FAIL accept: no scenario ran%s\n", skipped > 0       ? ": every one was skipped here"
+                                                 : !o.only.empty() ? ": none matches --only"
+                                                                   : "");
+    }
+    report("%d passed, %d failed, %d skipped\n", passed,
+           failed + (restored ? 0 : 1) + (ran_nothing ? 1 : 0), skipped);
+    result = failed == 0 && restored && !ran_nothing ? 0 : 1;
     SetConsoleCtrlHandler(on_console_event, FALSE);
     std::fflush(stdout);
     std::fclose(report_file);

@@ -53,7 +53,17 @@ void clear_native_first(const planted_folder& planted) {
   if (values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, overrides_key(planted).c_str());
 }
 
+std::wstring temporary_folder() {
+  wchar_t temp[MAX_PATH];
+  const DWORD length = GetTempPathW(MAX_PATH, temp);
+  return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(temp, length);
+}
+
 }  // namespace
+
+std::wstring planted_folder_name(const std::string& arch) {
+  return L"vivediz-planted-" + std::wstring(arch.begin(), arch.end());
+}
 
 planted_folder::~planted_folder() {
   if (!folder.empty()) remove_planted(*this);
@@ -62,10 +72,9 @@ planted_folder::~planted_folder() {
 bool plant(const std::wstring& program, const std::wstring& library_dir,
            const std::vector<std::wstring>& libraries, const std::wstring& folder_name, bool wine,
            planted_folder* planted) {
-  wchar_t temp[MAX_PATH];
-  const DWORD length = GetTempPathW(MAX_PATH, temp);
-  if (length == 0 || length >= MAX_PATH) return false;
-  planted->folder = std::wstring(temp) + folder_name;
+  const std::wstring temp = temporary_folder();
+  if (temp.empty()) return false;
+  planted->folder = temp + folder_name;
   planted->program = planted->folder + program.substr(program.rfind(L'\\'));
   planted->libraries = libraries;
   planted->wine = wine;
@@ -97,6 +106,16 @@ void remove_planted(const planted_folder& planted) {
   }
   RemoveDirectoryW(planted.folder.c_str());
   if (planted.wine) clear_native_first(planted);
+}
+
+void left_planting(const std::string& arch, const std::wstring& program_name,
+                   const std::vector<std::wstring>& libraries, planted_folder* planted) {
+  const std::wstring temp = temporary_folder();
+  const std::wstring folder = temp + planted_folder_name(arch);
+  if (temp.empty() || GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  planted->folder = folder;
+  planted->program = folder + L"\\" + program_name;
+  planted->libraries = libraries;
 }
 
 }  // namespace e2e

@@ -19,6 +19,9 @@ struct planted_folder {
   bool wine = false;                    // whether Wine's search order settings were set
 };
 
+// The folder of its own, under the temporary folder, where an architecture's kit plants.
+std::wstring planted_folder_name(const std::string& arch);
+
 // Copies `program` and the named libraries from `library_dir` into a new `folder_name` under the
 // temporary folder, and gives those libraries Windows' search order (a library found in the
 // program's folder before the system's) for programs of that file name: Wine's per-program
@@ -33,5 +36,9 @@ bool plant(const std::wstring& program, const std::wstring& library_dir,
 std::vector<std::wstring> loaded_libraries(const planted_folder& planted);
 // Removes the folder with everything that was put or left in it, and the search order settings.
 void remove_planted(const planted_folder& planted);
+// What a killed run of this architecture's kit left planted: the folder when it is there, with the
+// program's file name and the libraries that may lie in it, else one with an empty folder.
+void left_planting(const std::string& arch, const std::wstring& program_name,
+                   const std::vector<std::wstring>& libraries, planted_folder* planted);
 
 }  // namespace e2e

@@ -321,6 +321,9 @@ void guard_changes(const saved_state* saved) {
   for (const wchar_t* path : kServiceTrees) {
     if (key_present(path)) guest_trees.push_back(path);
   }
+  // A Xen guest's own devices: state every scenario starts from, and one the Xen dialog's
+  // re-enable can change (their configuration flags), so its scenarios are skipped there.
+  if (key_present(kXenEnumKey)) guest_trees.push_back(kXenEnumKey);
 }
 
 std::vector<std::wstring> guest_value_names(const std::wstring& path) {

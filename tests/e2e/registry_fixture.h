@@ -62,12 +62,14 @@ void delete_tree(const std::wstring& path);
 // Both: the product name and release id (both views), processor identifier and board maker.
 saved_state save_what_the_kit_touches(bool wine);
 // In a guest (not null): every change must be one the saved state can undo, and the baseline is
-// the guest's own state rather than the absence of the owned keys.
+// the guest's own state rather than the absence of the owned keys: the PV driver service keys and
+// the XEN devices the guest has are kept, never expected absent.
 void guard_changes(const saved_state* saved);
 // In a guest, the names of the values the key held when the kit saved it (none under Wine).
 std::vector<std::wstring> guest_value_names(const std::wstring& path);
 // A key the guest has that a scenario depends on being absent (a key it deletes, or a PV driver
-// service key: any for the Xen dialog, which reads both generations), or empty.
+// service key or the XEN devices: any for the Xen dialog, which reads both generations and can
+// re-enable the devices), or empty.
 std::wstring guest_tree_needed_by(const std::vector<reg_item>& items, bool xen_dialog);
 
 // The state every scenario starts from: under Wine the keys the program owns are gone (in a guest,

@@ -3,6 +3,8 @@
 
 #include <cwchar>
 
+#include "tests/e2e/kit_job.h"
+
 namespace e2e {
 namespace {
 
@@ -52,16 +54,8 @@ bool program_process::start(const std::wstring& executable,
     block.append(v.name).append(L"=").append(v.value).push_back(L'\0');
   }
   block.push_back(L'\0');
-  std::wstring command_line = L"\"" + executable + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  if (!CreateProcessW(executable.c_str(), &command_line[0], nullptr, nullptr, FALSE,
-                      CREATE_UNICODE_ENVIRONMENT, &block[0], nullptr, &startup, &info_)) {
-    *error = GetLastError();
-    info_ = PROCESS_INFORMATION();
-    return false;
-  }
-  return true;
+  return start_in_kit_job(executable, L"\"" + executable + L"\"", CREATE_UNICODE_ENVIRONMENT,
+                          &block[0], &info_, error);
 }
 
 bool program_process::running() const {

@@ -10,8 +10,8 @@ source scripts/wine_env.sh
 source scripts/kit_bounds.sh
 export VIVEDIZ_KIT_TIME_SCALE
 VIVEDIZ_KIT_TIME_SCALE=$(load_time_scale)
-if [ ! -f build/win-x64/xp_reg.exe ]; then
-  echo "guide: build/win-x64/xp_reg.exe is missing; run scripts/build.sh windows first" >&2
+if [ ! -f dist/x64/vivediz-undo.exe ]; then
+  echo "guide: dist/x64/vivediz-undo.exe is missing; run scripts/build.sh windows first" >&2
   echo "0 passed, 1 failed"
   exit 1
 fi

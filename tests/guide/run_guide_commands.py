@@ -4,7 +4,7 @@ case in cases.py prepares it, and checks what they changed in the registry (and 
 
 A block without a marker, a run block that no case claims, and a case that names a missing block
 fail, as does any change a case does not expect. Prints "PASS name" / "FAIL name" per case and
-"N passed, N failed". Needs WINEPREFIX set, a running wineserver and build/win-x64/xp_reg.exe.
+"N passed, N failed". Needs WINEPREFIX set, a running wineserver and dist/x64/vivediz-undo.exe.
 The extraction's own tests (test_guide_blocks.py) run first and count as one check.
 Usage: run_guide_commands.py [--only TEXT] [GUIDE]   (--only: the cases whose name holds TEXT)
 """
@@ -122,17 +122,16 @@ def state():
 
 
 def cmd_block(step, text, folder):
-    """The output of ("block", NAME[, FILE[, SHIPPED]]) under Wine's cmd: the block in FILE, the
-    release's file SHIPPED (in CR LF, as the release ships it) beside it."""
+    """The output of ("block", NAME[, FILE[, SHIPPED]]) under Wine's cmd, and its last command's
+    status when not 0: the block in FILE, the release's file SHIPPED beside it, as the guide tells
+    the reader to copy it."""
     if len(step) > 3:
-        with open(os.path.join(ROOT, step[3]), newline="") as f:
-            shipped = f.read()
-        with open(os.path.join(folder, os.path.basename(step[3])), "w", newline="") as f:
-            f.write(shipped.replace("\r\n", "\n").replace("\n", "\r\n"))
+        shutil.copy(os.path.join(ROOT, step[3]), os.path.join(folder, os.path.basename(step[3])))
     script = step[2] if len(step) > 2 else "block.cmd"
     with open(os.path.join(folder, script), "w", newline="") as f:
         f.write(text.replace("\n", "\r\n"))
-    return wine(["cmd", "/c", script], folder)[1]
+    status, said = wine(["cmd", "/c", script], folder)
+    return said + ("" if status == 0 else "exit status %d\n" % status)
 
 
 def run_case(case, texts, folder):
@@ -141,12 +140,12 @@ def run_case(case, texts, folder):
     import_reg(reg_text(case.prepare), folder)
     before = state()
     failures = []
+    # The blocks run in the case's own folder below the temporary one.
+    where = os.path.join(folder, case.folder)
+    os.makedirs(where, exist_ok=True)
     for index, step in enumerate(case.steps):
         said = None
-        if step[0] == "xp":
-            shutil.copy(os.path.join(ROOT, "build", "win-x64", "xp_reg.exe"),
-                        os.path.join(folder, "reg.exe"))
-        elif step[0] == "registry":
+        if step[0] == "registry":
             import_reg(reg_text(step[1]), folder)
         elif step[0] == "release":
             said = release_block(texts[step[1]], folder)
@@ -156,7 +155,7 @@ def run_case(case, texts, folder):
                 failures.append("the dialog after block %s: expected its scenario to pass; the "
                                 "acceptance kit printed:\n%s" % (step[1], said))
         else:
-            said = cmd_block(step, texts[step[1]], folder)
+            said = cmd_block(step, texts[step[1]], where)
         for pattern in case.output.get(index, []):
             if not re.search(pattern, said or "", re.MULTILINE):
                 failures.append("block %s: output lacks %r; it printed:\n%s"

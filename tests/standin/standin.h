@@ -1,7 +1,8 @@
 // Control of the in-memory stand-in for Windows that the native tests link instead of Win32.
 //
 // The stand-in is a small model of the machine: a registry tree (case-insensitive names, typed raw
-// values, access checked per handle), a CPUID table, the token's answer, devices with properties,
+// values, access checked per handle, an optional 32-bit view of SOFTWARE), a CPUID table, the
+// token's answers, devices with properties, a few files that remember what was flushed,
 // dialogs built from the templates of resources/vivediz.rc as windres compiles them, a message
 // queue, and logs of what the user and the drivers would see. Any single operation can be made to
 // fail with a chosen error.
@@ -32,7 +33,8 @@ void reset();
 //   subkey's; registry value operations: the key's full path, a backslash and the value name;
 //   device property operations: the device's first hardware id; device list: the enumerator;
 //   device fetch and instance id: the device's instance id (a fetch past the list's end: empty);
-//   dialog creation: the template name; window class and window creation: the class name.
+//   dialog creation: the template name; window class and window creation: the class name;
+//   file operations: the file's path (for a rename, the old one); device open: the instance id.
 enum class op {
   reg_open,
   reg_query,
@@ -50,10 +52,25 @@ enum class op {
   register_class,
   create_window,
   dialog_create,
+  reg_create,
+  reg_enum_value,
+  reg_flush,
+  file_open,
+  file_read,
+  file_write,
+  file_flush,
+  file_rename,
+  file_delete,
+  file_exists,
+  device_open,
+  token_elevation,
 };
 void fail(op operation, u32 error, const std::u16string& match = u"", int skip = 0, int times = 1);
 
-// ---- Registry. Paths are relative to HKEY_LOCAL_MACHINE.
+// ---- Registry. Paths are relative to HKEY_LOCAL_MACHINE; "HKCU\..." names HKEY_CURRENT_USER's.
+// Keys created below HARDWARE are volatile, as that hive is: a key below one must be volatile too.
+// A string value written through the seam gets its terminator added when the caller's unit after
+// the data is zero, as RegSetValueExW does on Windows (the stand-in reads that unit).
 void create_key(const std::u16string& path);
 void set_value(const std::u16string& path, const std::u16string& name, u32 type, const bytes& data);
 void set_dword(const std::u16string& path, const std::u16string& name, u32 value);
@@ -74,6 +91,14 @@ std::vector<std::u16string> subkeys(const std::u16string& path);
 // Opening the key with any access beyond KEY_READ fails with ERROR_ACCESS_DENIED, as HARDWARE
 // keys do for a user who is not an administrator.
 void deny_write_access(const std::u16string& path);
+// Opening, creating or deleting the key fails with ERROR_ACCESS_DENIED, whatever the access.
+void deny_access(const std::u16string& path);
+// 64-bit Windows (the default): key_wow64_32key sends HKLM\SOFTWARE\X to SOFTWARE\WOW6432Node\X.
+// Without views, passing either view flag fails with ERROR_INVALID_PARAMETER.
+void set_registry_views(bool present);
+void delete_tree(const std::u16string& path);
+// Every key and value, one a line, for comparing the whole registry before and after.
+std::string registry_text();
 // Open registry handles (HKEY_LOCAL_MACHINE itself not counted).
 int open_key_count();
 struct open_record {
@@ -89,6 +114,15 @@ void set_cpuid(u32 leaf, u32 eax, u32 ebx, u32 ecx, u32 edx);
 void set_cpuid_signature(u32 leaf, const std::string& text);
 const std::vector<u32>& cpuid_leaves_asked();
 void set_administrator(bool member);
+// TokenElevation's answer; nullopt: a system before Vista, which does not know it.
+void set_elevation(std::optional<bool> elevated);
+
+// ---- Files: whole files by path (case-insensitive). Each remembers what was last flushed.
+void set_file(const std::u16string& path, const bytes& content);
+std::optional<bytes> file_content(const std::u16string& path);
+// A power cut: every file holds what was last flushed (a rename is on disk at once).
+void lose_unflushed_data();
+int open_file_count();
 
 // ---- Devices.
 struct device {
@@ -127,7 +161,9 @@ std::u16string string_text(u32 id);
 // Observable events in order, one line each:
 //   "set <path>\<name>=<dword in hex>" (other types: "=<type>:<byte count>"),
 //   "delete_value <path>\<name>", "delete_key <path>\<subkey>",
-//   "config_flags <hardware id>=<hex>", "message <text>", "reboot", "dialog <template>".
+//   "config_flags <hardware id>=<hex>" (cleared: "=none"), "message <text>", "reboot",
+//   "dialog <template>", "create_key <path>", "flush_key <path>", "write_file <path>",
+//   "flush_file <path>", "rename_file <old> -> <new>", "delete_file <path>".
 const std::vector<std::string>& timeline();
 std::vector<std::string> timeline_matching(const std::string& prefix);
 

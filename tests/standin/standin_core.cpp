@@ -94,6 +94,7 @@ void reset() {
   internal::reset_registry();
   internal::reset_system();
   internal::reset_ui();
+  internal::reset_files();
 }
 
 }  // namespace standin

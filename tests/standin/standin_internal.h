@@ -23,5 +23,6 @@ void reset_faults();
 void reset_registry();
 void reset_system();
 void reset_ui();
+void reset_files();
 
 }  // namespace standin::internal

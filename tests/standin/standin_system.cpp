@@ -14,6 +14,8 @@ namespace {
 std::map<u32, std::vector<u32>> cpuid_table;
 std::vector<u32> cpuid_asked;
 bool administrator = true;
+std::optional<bool> elevation = true;
+u32 seed_counter = 0;
 std::vector<device> devices;
 struct list_record {
   std::vector<int> members;
@@ -77,6 +79,8 @@ void reset_system() {
   cpuid_table.clear();
   cpuid_asked.clear();
   administrator = true;
+  elevation = true;
+  seed_counter = 0;
   devices.clear();
   lists.clear();
   lists_built.clear();
@@ -104,6 +108,8 @@ void set_cpuid_signature(u32 leaf, const std::string& text) {
 const std::vector<u32>& cpuid_leaves_asked() { return cpuid_asked; }
 
 void set_administrator(bool member) { administrator = member; }
+
+void set_elevation(std::optional<bool> elevated) { elevation = elevated; }
 
 int add_device(const std::u16string& enumerator, const std::vector<std::u16string>& hardware_ids,
                std::optional<u32> config_flags, bool present) {
@@ -221,17 +227,24 @@ bool setup_get_device_property(device_list list, device_info* info, u32 property
     set_last_error(e);
     return false;
   }
-  if (property != spdrp_hardwareid || d.hardware_id.empty()) {
+  bytes data;
+  if (property == spdrp_hardwareid && !d.hardware_id.empty()) {
+    *type = reg_multi_sz;
+    data = d.hardware_id;
+  } else if (property == spdrp_configflags && d.config_flags) {
+    *type = reg_dword;
+    data.resize(4);
+    std::memcpy(data.data(), &*d.config_flags, 4);
+  } else {
     set_last_error(error_invalid_data);
     return false;
   }
-  *type = reg_multi_sz;
-  *required_size = static_cast<u32>(d.hardware_id.size());
-  if (byte_size < d.hardware_id.size()) {
+  *required_size = static_cast<u32>(data.size());
+  if (byte_size < data.size()) {
     set_last_error(error_insufficient_buffer);
     return false;
   }
-  std::memcpy(buffer, d.hardware_id.data(), d.hardware_id.size());
+  std::memcpy(buffer, data.data(), data.size());
   return true;
 }
 
@@ -244,6 +257,11 @@ bool setup_set_device_property(device_list list, device_info* info, u32 property
   if (const u32 e = fault_for(op::device_set_property, id)) {
     set_last_error(e);
     return false;
+  }
+  if (property == spdrp_configflags && buffer == nullptr && byte_size == 0) {
+    d.config_flags.reset();  // no buffer and no size: the property is cleared
+    record("config_flags " + narrow(id) + "=none");
+    return true;
   }
   if (property != spdrp_configflags || byte_size != 4) {
     set_last_error(error_invalid_parameter);
@@ -311,6 +329,38 @@ int message_box(window_handle owner, const char16_t* text, const char16_t* capti
   message_log.push_back({text, caption, flags, owner != nullptr});
   record("message " + narrow(text));
   return id_ok;
+}
+
+device_list setup_open_device(const char16_t* instance_id, device_info* info) {
+  const std::u16string wanted = instance_id ? instance_id : u"";
+  if (const u32 e = fault_for(op::device_open, wanted)) {
+    set_last_error(e);
+    return nullptr;
+  }
+  if (info == nullptr || info->size != sizeof(device_info)) {
+    set_last_error(error_invalid_user_buffer);
+    return nullptr;
+  }
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    if (fold(instance_id_of(static_cast<int>(i))) != fold(wanted)) continue;
+    const std::uintptr_t id = next_list++;
+    lists[id] = {{static_cast<int>(i)}};
+    info->device_instance = static_cast<u32>(i + 1);
+    return reinterpret_cast<device_list>(id);
+  }
+  set_last_error(error_no_such_devinst);
+  return nullptr;
+}
+
+bool query_token_elevation(bool* elevated) {
+  if (fault_for(op::token_elevation, u"") != 0 || !elevation) return false;
+  *elevated = *elevation;
+  return true;
+}
+
+void uniqueness_seed(u32 out[6]) {
+  ++seed_counter;
+  for (int i = 0; i < 6; ++i) out[i] = seed_counter * 0x9E3779B9u + static_cast<u32>(i);
 }
 
 }  // namespace platform

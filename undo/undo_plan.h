@@ -1,0 +1,18 @@
+// What the undo program saves on this guest: everything vivediz can change here.
+#pragma once
+
+#include <string>
+
+#include "rollback/rollback.h"
+
+namespace undo {
+
+// Names, for the engine, what vivediz can change on this guest: the six settings of each driver
+// generation whose settings key exists; the StartOverride subkeys of both generations' block and
+// SCSI services, present or absent; the five TCP values; "MSISupported" of every virtio serial
+// instance that has the MSI key; the configuration flags of the XEN disk and SCSI devices.
+// False with one line, and nothing changed, when a key it must look into cannot be read: a key
+// that may not be opened is never taken for a missing one.
+bool plan_for_this_guest(rollback::plan* out, std::string* refusal);
+
+}  // namespace undo
