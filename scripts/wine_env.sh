@@ -12,7 +12,7 @@
 # scripts/wine_root.sh makes on first use, outside the clone, so that both architectures run, from
 # one Wine build. VIVEDIZ_WINE_ROOT=1 takes the root on any host (made when missing), and
 # VIVEDIZ_WINE_ROOT=0 never. A script that sets wine_root_policy=existing before sourcing this
-# (the run command) takes the root only when it has been made already.
+# (the run command) takes the root only when it has been made already or VIVEDIZ_WINE_ROOT=1.
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -57,7 +57,8 @@ choose_wine() {
       ;;
   esac
   if [ "$use_root" = 1 ]; then
-    if [ "${wine_root_policy:-make}" = existing ] && [ ! -d "$(wine_root_path)" ]; then
+    if [ "${wine_root_policy:-make}" = existing ] && [ "${VIVEDIZ_WINE_ROOT:-}" != 1 ] &&
+      [ ! -d "$(wine_root_path)" ]; then
       :
     elif wine_root_make && wine_root_enter "$(wine_root_path)"; then
       wine_root=$(wine_root_path)

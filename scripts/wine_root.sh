@@ -127,7 +127,7 @@ make_root() {
   local sources=() source
   for source in "${wine_root_sources[@]}"; do sources+=("${source//MIRROR/$wine_root_mirror}"); done
   echo "wine root: making $root from Debian $wine_root_suite's main and updates suites" \
-    "(once: about 3 minutes and 1.6 GB)" >&2
+    "(once: 3 to 6 minutes and 1.6 GB)" >&2
   local try started=$SECONDS
   for try in 1 2 3; do
     # In a mount namespace of its own, so that the mounts mmdebstrap makes inside the tree vanish

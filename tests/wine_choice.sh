@@ -55,6 +55,7 @@ rows="
 1 - 1 - make no yes yes                -> 0 yes 1 1 -
 1 - 0 refuses make no yes yes          -> 0 yes 1 0 refuses
 1 - 1 - make no no -                   -> 1 no 1 - -
+1 - 1 - existing no yes yes            -> 0 yes 1 1 -
 0 - 1 missing make no yes yes          -> 0 no 0 0 missing
 "
 while read -r env_root env_32 kernel_i386 host row_policy exists row_makes row_loader32 _ \

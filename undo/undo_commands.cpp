@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "platform/platform.h"
 #include "rollback/rollback.h"
 #include "undo/undo_plan.h"
 
@@ -65,6 +66,8 @@ int show(const std::u16string& file, std::vector<std::string>* said) {
   }
   const std::vector<std::string> lines = rollback::changes(record);
   said->insert(said->end(), lines.begin(), lines.end());
+  const std::vector<std::string> made = settings_keys_made_since(record);
+  said->insert(said->end(), made.begin(), made.end());
   said->push_back(lines.empty() ? "this guest is as saved: a restore would change nothing"
                                 : count(lines.size(), "difference") + "; nothing was changed");
   return done;
@@ -80,8 +83,10 @@ int restore(const std::u16string& file, std::vector<std::string>* said) {
   // What it sets out to change, as show lists it; then what could not be done.
   const std::vector<std::string> before = rollback::changes(record);
   said->insert(said->end(), before.begin(), before.end());
+  const std::vector<std::string> made = settings_keys_made_since(record);
   const rollback::outcome o = rollback::restore(record, file);
   said->insert(said->end(), o.notes.begin(), o.notes.end());
+  said->insert(said->end(), made.begin(), made.end());
   if (!o.whole()) {
     said->insert(said->end(), o.failures.begin(), o.failures.end());
     said->push_back("not everything is back; " + rollback::printable(file) +
@@ -92,14 +97,40 @@ int restore(const std::u16string& file, std::vector<std::string>* said) {
   return done;
 }
 
+// Keeps the guest as it is: deletes the record, after checking it is this guest's, and the
+// guest's mark of it. A record that is gone already needs only its mark removed.
+int forget(const std::u16string& file, std::vector<std::string>* said) {
+  std::string line;
+  if (platform::file_exists(file.c_str()) == platform::error_success) {
+    rollback::record record;
+    if (!rollback::load(file, kOwner, &record, &line)) {
+      said->push_back(line);
+      return refused;
+    }
+    const platform::u32 error = platform::file_delete(file.c_str());
+    if (error != platform::error_success ||
+        platform::file_exists(file.c_str()) == platform::error_success) {
+      said->push_back("cannot delete " + rollback::printable(file) + " (error " +
+                      std::to_string(error) + "); nothing was changed");
+      return refused;
+    }
+  }
+  if (!rollback::forget_save(kOwner, file, &line)) {
+    said->push_back(line);
+    return refused;
+  }
+  said->push_back("the guest keeps its values; " + line);
+  return done;
+}
+
 }  // namespace
 
 int run(const std::vector<std::u16string>& arguments, bool x86_on_64bit,
         std::vector<std::string>* said) {
   const std::u16string command = arguments.empty() ? u"" : arguments[0];
   if (arguments.size() != 2 ||
-      (command != u"save" && command != u"show" && command != u"restore")) {
-    said->push_back("usage: vivediz-undo save FILE | show FILE | restore FILE");
+      (command != u"save" && command != u"show" && command != u"restore" && command != u"forget")) {
+    said->push_back("usage: vivediz-undo save FILE | show FILE | restore FILE | forget FILE");
     return refused;
   }
   if (x86_on_64bit) {
@@ -116,6 +147,7 @@ int run(const std::vector<std::u16string>& arguments, bool x86_on_64bit,
   }
   if (command == u"save") return save(arguments[1], said);
   if (command == u"show") return show(arguments[1], said);
+  if (command == u"forget") return forget(arguments[1], said);
   return restore(arguments[1], said);
 }
 

@@ -127,4 +127,27 @@ bool plan_for_this_guest(rollback::plan* out, std::string* refusal) {
   return true;
 }
 
+std::vector<std::string> settings_keys_made_since(const rollback::record& saved) {
+  std::vector<std::string> lines;
+  for (const generation& g : generations) {
+    bool saved_present = false;
+    for (const rollback::registry_record& item : saved.registry)
+      saved_present = saved_present || (item.existed && item.path == g.settings_key);
+    if (saved_present) continue;
+    const std::string name = "HKLM\\" + rollback::printable(g.settings_key);
+    key_handle key = nullptr;
+    const u32 error = reg_open_key(local_machine(), g.settings_key, key_read, &key);
+    if (error == error_success) {
+      reg_close_key(key);
+      lines.push_back(name +
+                      " was absent at the save and exists now; left as it is: vivediz now uses "
+                      "this generation's keys (delete it if it was made by hand)");
+    } else if (error != error_file_not_found) {
+      lines.push_back("cannot tell whether " + name + " exists (error " + std::to_string(error) +
+                      ")");
+    }
+  }
+  return lines;
+}
+
 }  // namespace undo
