@@ -58,6 +58,8 @@ std::vector<std::wstring> fixed_owned_trees() {
 const rollback::record* saved_state = nullptr;
 const rollback::record* guarded = nullptr;
 std::vector<std::wstring> guest_trees;
+// Under Wine: the program's windows are kept unmanaged through every return to the saved state.
+bool windows_unmanaged = false;
 constexpr rollback::hive kMachine = rollback::hive::local_machine;
 
 const wchar_t* const kAfdValues[] = {L"DefaultSendWindow", L"DefaultReceiveWindow",
@@ -159,6 +161,14 @@ std::vector<std::wstring> serial_msi_keys() {
   }
   RegCloseKey(pci);
   return keys;
+}
+
+void mark_program_windows_unmanaged() {
+  HKEY key = create_key(kProgramX11Key, KEY_WOW64_64KEY, HKEY_CURRENT_USER);
+  if (key == nullptr) return;
+  const wchar_t no[] = L"N";
+  RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no), sizeof no);
+  RegCloseKey(key);
 }
 
 }  // namespace
@@ -393,6 +403,8 @@ void reset_to_baseline() {
   // The baseline is the state as saved: nothing the guest had is deleted, and what the scenarios
   // created is gone again (under Wine, where the program's keys were missing, they are gone).
   if (saved_state != nullptr) rollback::put_back(*saved_state);
+  // The saved state lacks the kit's own Wine setting; without it each hidden window waits.
+  if (windows_unmanaged) mark_program_windows_unmanaged();
   std::vector<reg_item> items = {
       string_value(kProcessorKey, L"Identifier",
                    L"Intel64 Family 6 Model 85 Stepping 7, GenuineIntel"),
@@ -407,11 +419,8 @@ void reset_to_baseline() {
 }
 
 void leave_program_windows_unmanaged() {
-  HKEY key = create_key(kProgramX11Key, KEY_WOW64_64KEY, HKEY_CURRENT_USER);
-  if (key == nullptr) return;
-  const wchar_t no[] = L"N";
-  RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no), sizeof no);
-  RegCloseKey(key);
+  windows_unmanaged = true;
+  mark_program_windows_unmanaged();
 }
 
 std::vector<reg_item> baseline_items() {

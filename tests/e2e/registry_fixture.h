@@ -85,7 +85,8 @@ void reset_to_baseline();
 // program hides (each message box, each help window, the settings dialog at the end), and Xvfb
 // runs none. Marking the program's windows as not managed (Wine's per-program "X11 Driver"
 // setting "Managed" = "N" under HKEY_CURRENT_USER) removes that wait; it changes nothing that a
-// Win32 program can see. Only under Wine; the saved state puts the setting back.
+// Win32 program can see. Only under Wine; every return to the saved state keeps it, and the
+// restore at the end puts the setting back as saved.
 void leave_program_windows_unmanaged();
 
 // What reset_to_baseline leaves, as checkable items (the TCP values and the owned keys).
