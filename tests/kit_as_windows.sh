@@ -69,10 +69,10 @@ unchanged_since_crash() {
 
 # accept OPTIONS...: one run of the x64 kit, its waits scaled to the machine's load, ended when
 # the report it writes beside itself stays still for two minutes of them (scripts/kit_bounds.sh).
+# The report of the run before stays until a run opens its own: a refused run must leave it.
 source scripts/kit_bounds.sh
 time_scale=$(load_time_scale)
 accept() {
-  rm -f "$kit/x64/accept-report.txt"
   run_watched $((120 * time_scale)) "$kit/x64/accept-report.txt" \
     wine "$kit/x64/accept.exe" --time-scale "$time_scale" "$@" 2>>"$work/stderr.log" | tr -d '\r'
 }
