@@ -46,7 +46,6 @@ add_executable(accept
   ${CMAKE_SOURCE_DIR}/tests/e2e/registry_access.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/registry_fixture.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/remote_ui.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/saved_state.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/scenarios.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/sha256.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/template_check.cpp

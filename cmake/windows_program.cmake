@@ -70,6 +70,11 @@ add_executable(launch_and_wait ${CMAKE_SOURCE_DIR}/tests/e2e/launch_and_wait.cpp
 target_compile_options(launch_and_wait PRIVATE ${warning_flags} -DUNICODE -D_UNICODE)
 target_link_options(launch_and_wait PRIVATE -static -municode)
 
+# Shows registry keys byte for byte for tests/kit_as_windows.sh, which reg.exe cannot.
+add_executable(registry_bytes ${CMAKE_SOURCE_DIR}/tests/e2e/registry_bytes.cpp)
+target_compile_options(registry_bytes PRIVATE ${warning_flags} -DUNICODE -D_UNICODE)
+target_link_options(registry_bytes PRIVATE -static -municode)
+
 # The footprint benchmark: yardsticks built like vivediz (each adds one of vivediz's costs to the
 # one before), and the start-time probe.
 function(bench_yardstick target)

@@ -48,8 +48,9 @@ u32 subkey_names(key_handle k, std::vector<text>* out);
 u32 delete_tree(hive root, view where, const text& path, text* failed);
 bool same_name(const text& a, const text& b);
 bool starts_with_ignore_case(const text& s, const text& prefix);
-// Whether the path lies in a control set's Enum key (SYSTEM\CurrentControlSet\Enum\...).
-bool under_enum(hive root, const text& path);
+// Whether a tree at the path would hold a control set's Enum key or lie in one
+// (SYSTEM\CurrentControlSet\Enum\...).
+bool holds_enum(hive root, const text& path);
 
 // Messages: "HKLM\path" with " (32-bit view)" where that view is meant, a value's name quoted.
 std::string where(hive root, view in, const text& path);

@@ -302,10 +302,13 @@ bool parse(const std::string& content, record* out, std::string* reason) {
     return false;
   }
   for (const registry_record& i : out->registry) {
-    const bool keys_fit = !i.existed
-                              ? i.keys.empty()
-                              : !i.keys.empty() && i.keys.front().relative.empty() &&
-                                    (i.what == registry_record::kind::tree || i.keys.size() == 1);
+    const bool paths_fit = !i.path.empty() && (i.existed || i.what == registry_record::kind::tree ||
+                                               !i.first_missing.empty());
+    const bool keys_fit =
+        paths_fit &&
+        (!i.existed ? i.keys.empty()
+                    : !i.keys.empty() && i.keys.front().relative.empty() &&
+                          (i.what == registry_record::kind::tree || i.keys.size() == 1));
     if (!keys_fit) {
       *reason = "the keys of " + where(i.root, i.where, i.path) + " do not fit its record";
       return false;

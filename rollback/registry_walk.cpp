@@ -114,6 +114,10 @@ u32 subkey_names(key_handle k, std::vector<text>* out) {
 }
 
 u32 delete_tree(hive root, view where, const text& path, text* failed) {
+  if (path.empty()) {  // the hive itself is never the engine's to delete
+    *failed = path;
+    return error_invalid_parameter;
+  }
   key k;
   u32 error = open_key(root, where, path, key_enumerate_sub_keys | key_query_value, &k);
   if (error == error_file_not_found) return error_success;
@@ -156,10 +160,12 @@ bool starts_with_ignore_case(const text& s, const text& prefix) {
   return s.size() >= prefix.size() && same_name(s.substr(0, prefix.size()), prefix);
 }
 
-bool under_enum(hive root, const text& path) {
-  if (root != hive::local_machine || !starts_with_ignore_case(path, u"SYSTEM\\")) return false;
+bool holds_enum(hive root, const text& path) {
+  if (root != hive::local_machine) return false;
+  if (same_name(path, u"SYSTEM")) return true;
+  if (!starts_with_ignore_case(path, u"SYSTEM\\")) return false;
   const std::size_t set_end = path.find(u'\\', 7);
-  if (set_end == text::npos) return false;
+  if (set_end == text::npos) return true;  // a control set, Enum included
   const text rest = path.substr(set_end + 1);
   return same_name(rest, u"Enum") || starts_with_ignore_case(rest, u"Enum\\");
 }

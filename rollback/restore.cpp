@@ -31,6 +31,7 @@ void compare_value(const std::string& name, const value_record& recorded, const 
 }
 
 void compare_absent_key(hive root, view in, const text& path, comparison* c) {
+  if (path.empty()) return;  // nothing recorded absent
   key k;
   const u32 error = open_key(root, in, path, key_query_value, &k);
   if (error == error_success) {
@@ -271,9 +272,9 @@ outcome put_back(const record& saved) {
   outcome o;
   for (const registry_record& item : saved.registry) {
     if (!item.existed) {
-      delete_key_tree(item.root, item.where,
-                      item.what == registry_record::kind::tree ? item.path : item.first_missing,
-                      &o.failures);
+      const text& absent =
+          item.what == registry_record::kind::tree ? item.path : item.first_missing;
+      if (!absent.empty()) delete_key_tree(item.root, item.where, absent, &o.failures);
       continue;
     }
     if (item.what == registry_record::kind::tree) {

@@ -51,7 +51,8 @@ bool save_values(const plan::values_target& t, registry_record* out, std::string
         return false;
       }
     }
-    return true;  // it appeared meanwhile; its absence stands as read first
+    *refusal = where(t.root, t.where, t.path) + ": appeared while it was read; nothing was changed";
+    return false;
   }
   if (error != error_success) {
     *refusal = cannot_read(where(t.root, t.where, t.path), error);
@@ -83,10 +84,10 @@ bool save_tree(const plan::tree_target& t, registry_record* out, std::string* re
   out->root = t.root;
   out->where = t.where;
   out->path = t.path;
-  if (under_enum(t.root, t.path)) {
+  if (holds_enum(t.root, t.path) || t.path.empty()) {
     *refusal = where(t.root, t.where, t.path) +
-               ": a tree under Enum is never saved whole (its keys are the system's); nothing was "
-               "changed";
+               ": a tree with Enum in it is never saved whole (its keys are the system's); nothing "
+               "was changed";
     return false;
   }
   std::vector<text> pending = {text()};

@@ -126,6 +126,13 @@ kit_run() {
   if [ -z "$line" ]; then
     echo "e2e: the $arch kit ended without its summary; its standard error ends with:" >&2
     grep -v 'fixme:' "$errors" | tail -n 20 >&2 || true
+    # What it changed goes back now, while its restore file is there: the prefix is left as it
+    # was, and the next run is not refused for an unfinished one.
+    local left="$kit/$arch/accept-restore.txt"
+    if [ -e "$left" ]; then
+      echo "e2e: $(timeout 120 wine "$kit/$arch/accept.exe" --restore "$(winepath -w "$left")" \
+        2>/dev/null | tr -d '\r' | tail -n 1)" >&2
+    fi
     failed=$((failed + 1))
     return 1
   fi

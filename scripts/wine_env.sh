@@ -239,11 +239,16 @@ run_and_shoot() {
 
 # One wineserver for the whole run, so that each program start costs only the program's own
 # start-up. One that is already running for this prefix (someone else's) is used and left alone.
+# The first program of a new server starts Wine's services (services.exe, plugplay.exe, ...), which
+# keep the Unix standard output they inherit open until the server ends: a first program whose
+# output goes into a pipe ($(...), | tr) would never see it closed. So the services start here,
+# from a program whose output goes nowhere.
 started_server=0
 start_server() {
   if timeout 1 wineserver -w 2>/dev/null; then
     wineserver -p
     started_server=1
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   fi
 }
 

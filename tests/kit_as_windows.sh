@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The acceptance kit under Wine as a real guest runs it (--as-windows): from the unpacked kit, the
-# x64 accept.exe must leave the registry exactly as it found it, value by value, after a whole run
-# and after a run that ends abruptly followed by --restore; it must refuse without --disposable
-# and without elevation, changing nothing, and refuse a restore file that was not written whole.
+# x64 accept.exe must leave the registry exactly as it found it, value by value and byte for byte,
+# after a whole run and after a run that ends abruptly followed by --restore; it must refuse
+# without --disposable and without elevation, changing nothing, refuse a second run (from its own
+# copy or another) while a run is unrestored, and refuse restore files that are cut, miss a line
+# or come from another guest.
 # Then in its own mode under Wine, killed while the planting scenario's program is open: the
 # program ends with it, and --restore ends programs left open, removes the planted copy and puts
 # the registry and Wine's settings back. Prints one line per check and "N passed, N failed".
@@ -28,7 +30,8 @@ check() {
 work=$(mktemp -d /tmp/vivediz-kit.XXXXXX)
 trap 'stop_server; if [ -n "${VIVEDIZ_KIT_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi' EXIT
 
-# The keys the kit may touch, read by Wine's own reg.exe rather than by the kit.
+# The keys the kit may touch, read by Wine's own reg.exe and by a tool of the test's own
+# (tests/e2e/registry_bytes.cpp) rather than by the kit.
 dump_keys=(
   'HKLM\SYSTEM\CurrentControlSet\Services\vdbus' 'HKLM\SYSTEM\CurrentControlSet\Services\ldbus'
   'HKLM\SYSTEM\CurrentControlSet\Services\vdblk' 'HKLM\SYSTEM\CurrentControlSet\Services\vdscsi'
@@ -44,6 +47,13 @@ dump() {
     for view in 64 32; do
       wine reg query 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /reg:$view 2>&1
     done
+    # The same keys byte for byte (reg.exe shows a string stored without its terminator like one
+    # with it, and a name's unpaired surrogate not at all), and the engine's mark, which must not
+    # stay behind.
+    wine build/win-x64/registry_bytes.exe show "${dump_keys[@]}" 'HKLM\SOFTWARE\vivediz' /alone \
+      'HKLM\SYSTEM\CurrentControlSet\Services\Tcpip\Parameters' \
+      'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /32 \
+      'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' 2>&1
   } | tr -d '\r' >"$1"
 }
 
@@ -52,12 +62,17 @@ same_registry() {
   diff "$work/before.txt" "$work/now.txt" >"$work/difference.txt"
 }
 
+unchanged_since_crash() {
+  dump "$work/now.txt"
+  diff "$work/crashed.txt" "$work/now.txt" >"$work/difference.txt"
+}
+
 # accept OPTIONS...: one run of the x64 kit, its waits scaled to the machine's load, ended when
 # the report it writes beside itself stays still for two minutes of them (scripts/kit_bounds.sh).
+# The report of the run before stays until a run opens its own: a refused run must leave it.
 source scripts/kit_bounds.sh
 time_scale=$(load_time_scale)
 accept() {
-  rm -f "$kit/x64/accept-report.txt"
   run_watched $((120 * time_scale)) "$kit/x64/accept-report.txt" \
     wine "$kit/x64/accept.exe" --time-scale "$time_scale" "$@" 2>>"$work/stderr.log" | tr -d '\r'
 }
@@ -134,6 +149,36 @@ run_checks() {
   check "it left changes: a key it created and a value that was not stored" \
     eval 'grep -q "^> HKEY_LOCAL_MACHINE.*vdbus" "$work/difference.txt" &&
           grep -q "^>.*ReleaseId" "$work/difference.txt"'
+  cp "$work/now.txt" "$work/crashed.txt"
+  local kit2
+  kit2=$(python3 release/acceptance_kit.py --unpacked "$work/kit2") || return 1
+  out=$(timeout 600 wine "$kit2/x64/accept.exe" --as-windows --disposable --only basic_tcp_on \
+    2>>"$work/stderr.log" | tr -d '\r')
+  check "another copy of the kit refuses too, naming the crashed run's restore file" \
+    grep -qF "run accept.exe --restore $(winepath -w "$restore_file") first" <<<"$out"
+  check "that refusal changed nothing" unchanged_since_crash
+  local lines
+  lines=$(wc -l <"$restore_file")
+  sed "$((lines / 2))d" "$restore_file" >"$work/middle.txt"
+  out=$(accept --restore "$(winepath -w "$work/middle.txt")")
+  status=$?
+  check "a restore file missing a line in the middle is refused in one line (status $status): $out" \
+    eval 'test "$status" -ne 0 -a "$(wc -l <<<"$out")" -eq 1 && grep -q "a line is missing" <<<"$out"'
+  check "that refusal changed nothing" unchanged_since_crash
+  # A record from another guest: its machine GUID, with the check line made to fit (a forgery).
+  python3 - "$restore_file" "$work/other.txt" <<'EOF'
+import hashlib, sys
+lines = open(sys.argv[1], "rb").read().split(b"\n")[:-2]
+lines = [b"guest\t1\t00000000-0000-4000-8000-000000000000" + l[l.index(b"\t", 8):]
+         if l.startswith(b"guest\t1\t") else l for l in lines]
+body = b"".join(l + b"\n" for l in lines)
+open(sys.argv[2], "wb").write(body + b"sha256\t" + hashlib.sha256(body).hexdigest().encode() + b"\n")
+EOF
+  out=$(accept --restore "$(winepath -w "$work/other.txt")")
+  status=$?
+  check "a restore file from another guest is refused in one line (status $status): $out" \
+    eval 'test "$status" -ne 0 -a "$(wc -l <<<"$out")" -eq 1 && grep -q "another guest" <<<"$out"'
+  check "that refusal changed nothing" unchanged_since_crash
   head -n 3 "$restore_file" >"$work/cut.txt"
   out=$(accept --restore "$(winepath -w "$work/cut.txt")")
   status=$?
@@ -196,8 +241,16 @@ run_checks() {
     made_afd="$afd\Parameters"
   fi
   wine reg add 'HKLM\SYSTEM\CurrentControlSet\Services\AFD\Parameters' /f >/dev/null 2>&1
+  # Values of the guest's that must come back byte for byte, which reg.exe cannot make: a string
+  # stored without its terminator ("abc"), and a name holding a UTF-16 unit that is no character.
+  local bytes=build/win-x64/registry_bytes.exe
+  wine "$bytes" set "$guest_key" 0075006e007400650072006d0069006e0061007400650064 1 610062006300
+  wine "$bytes" set "$guest_key" 006fd800006e 4 07000000
   cp "$work/before.txt" "$work/clean.txt"
   dump "$work/before.txt"
+  check "the guest's own odd values are there to keep" \
+    eval 'grep -q "^\"unterminated\" type 1: 61 00 62 00 63 00$" "$work/before.txt" &&
+          grep -qF "\"o\uD800n\" type 4: 07 00 00 00" "$work/before.txt"'
   accept --as-windows --disposable --only basic_tcp_on --stderr "$(winepath -w "$work/stderr.log")" \
     >"$work/guest.txt"
   check "a guest's own PV driver key and XEN devices: the basic scenarios pass: $(tail -n 1 "$work/guest.txt")" \
@@ -208,6 +261,15 @@ run_checks() {
     grep -q '^SKIP x64 field_rules_xen_edits: the guest has HKLM.SYSTEM.CurrentControlSet.Services.vdbus' \
     "$work/guest.txt"
   check "a guest's own PV driver key: kept as it was" same_registry
+  if [ -s "$work/difference.txt" ]; then cat "$work/difference.txt"; fi
+  accept --as-windows --disposable --only basic_tcp_on_writes \
+    --crash-after-preparing basic_tcp_on_writes_five_defaults >"$work/crash.txt"
+  out=$(accept --restore "$(winepath -w "$restore_file")")
+  status=$?
+  check "a guest's own PV driver key: --restore after a crash (status $status): $out" \
+    test "$status" -eq 0
+  check "a guest's own PV driver key: kept as it was after the crash and --restore" same_registry
+  if [ -s "$work/difference.txt" ]; then cat "$work/difference.txt"; fi
   wine reg delete 'HKLM\SYSTEM\CurrentControlSet\Services\vdbus' /f >/dev/null 2>&1
   if [ -n "$made_afd" ]; then wine reg delete "$made_afd" /f >/dev/null 2>&1; fi
   if [ -n "$made_xen" ]; then wine reg delete "$made_xen" /f >/dev/null 2>&1; fi

@@ -273,6 +273,17 @@ const std::vector<refused_file> kRefusedFiles = {
      "another guest (machine GUID \"other\" there"},
     {"another program's record", [] { edit_file([](auto* l) { (*l)[1] = "owner\tundo"; }, true); },
      "a record of undo"},
+    {"a tree that existed, its path emptied (the whole hive), check line made to fit",
+     [] {
+       edit_file(
+           [](auto* l) {
+             for (std::string& line : *l) {
+               if (line.rfind("tree\t", 0) == 0) line = "tree\tHKLM\t64\t\t1";
+             }
+           },
+           true);
+     },
+     "do not fit its record"},
 };
 
 TEST_F(RollbackTest, FileNotWholeOrNotThisGuestsIsRefusedChangingNothing) {
@@ -305,6 +316,7 @@ struct refused_save {
   const char* label;
   std::function<void()> fault;
   std::string refusal;
+  std::u16string tree = kTree;  // the plan's tree
 };
 
 const std::vector<refused_save> kRefusedSaves = {
@@ -323,9 +335,10 @@ const std::vector<refused_save> kRefusedSaves = {
     {"a device's flags that cannot be read",
      [] { standin::fail(op::device_get_property, kAccessDenied, u"", 1); },
      "device XEN\\VBD\\768 of XEN: error 5"},
-    {"a tree under Enum",
-     [] { standin::set_dword(u"SYSTEM\\ControlSet001\\Enum\\XEN\\VBD\\768", u"x", 1); },
-     "Enum is never saved whole"},
+    {"a tree under Enum", [] {}, "with Enum in it is never saved whole",
+     u"SYSTEM\\ControlSet001\\Enum\\XEN"},
+    {"a tree that holds Enum", [] {}, "with Enum in it is never saved whole",
+     u"SYSTEM\\CurrentControlSet"},
     {"the file exists", [] { standin::set_file(kFile, {}); }, "exists already"},
     {"an earlier save from another folder was never put back",
      [] {
@@ -347,12 +360,10 @@ TEST_F(RollbackTest, SaveThatCannotReadOrStartChangesNothing) {
     const int device = standin::add_device(u"XEN", {u"XEN\\VBD"}, 0x400);
     standin::device_at(device).instance_id = u"XEN\\VBD\\768";
     row.fault();
-    const bool enum_row = std::string(row.label) == "a tree under Enum";
     const std::string registry = standin::registry_text();
     const std::optional<bytes> file = standin::file_content(kFile);
     rollback::plan plan;
-    plan.tree(hive::local_machine, view::registry64,
-              enum_row ? u"SYSTEM\\ControlSet001\\Enum\\XEN" : kTree);
+    plan.tree(hive::local_machine, view::registry64, row.tree);
     plan.values(hive::local_machine, view::registry64, kValues, {u"TcpWindowSize"});
     plan.devices(u"XEN", {});
     std::string refusal;
@@ -438,6 +449,28 @@ TEST_F(RollbackTest, RestoreThatCannotPutBackKeepsFileAndMark) {
   }
   EXPECT_EQ(order, (std::vector<std::string>{"flush_key", "delete_file", "delete_value"}));
   expect_finished();
+}
+
+// ---- Elevation: TokenElevation where the system knows it, else membership of Administrators.
+
+TEST_F(RollbackTest, ElevationFromTheTokenOrTheAdministratorsGroup) {
+  struct row {
+    std::optional<bool> elevation;
+    bool administrator;
+    bool elevated;
+    const char* how;
+  };
+  const row rows[] = {{true, false, true, "TokenElevation"},
+                      {false, true, false, "TokenElevation"},
+                      {std::nullopt, true, true, "membership of Administrators"},
+                      {std::nullopt, false, false, "membership of Administrators"}};
+  for (const row& r : rows) {
+    standin::set_elevation(r.elevation);
+    standin::set_administrator(r.administrator);
+    std::string how;
+    EXPECT_EQ(rollback::elevated(&how), r.elevated) << r.how;
+    EXPECT_EQ(how, r.how);
+  }
 }
 
 }  // namespace

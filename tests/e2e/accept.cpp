@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "resource.h"
+#include "rollback/rollback.h"
 #include "tests/e2e/checks.h"
 #include "tests/e2e/kit_host.h"
 #include "tests/e2e/kit_job.h"
@@ -44,7 +45,6 @@
 #include "tests/e2e/registry_access.h"
 #include "tests/e2e/registry_fixture.h"
 #include "tests/e2e/remote_ui.h"
-#include "tests/e2e/saved_state.h"
 #include "tests/e2e/scenarios.h"
 #include "tests/e2e/sha256.h"
 #include "tests/e2e/template_check.h"
@@ -920,16 +920,18 @@ void explain() {
       "  elevated command prompt: accept.exe --disposable\n");
 }
 
-const saved_state* handler_state = nullptr;
+const char16_t kOwner[] = u"accept";
+const rollback::record* handler_state = nullptr;
 std::wstring handler_restore_file;
 
-// Restores and reports what could not be restored; true when everything is back.
-bool restore_everything(const saved_state& state, const std::wstring& file) {
-  const std::vector<std::string> left = restore(state);
-  for (const std::string& line : left) report("FAIL restore: %s\n", line.c_str());
-  if (left.empty() && !file.empty()) DeleteFileW(file.c_str());
-  if (!left.empty()) report("accept: the restore file is kept: %s\n", narrow(file).c_str());
-  return left.empty();
+// Restores through the engine (the file and the guest's mark go once everything is back and on
+// disk) and reports what could not be restored; true when everything is back.
+bool restore_everything(const rollback::record& state, const std::wstring& file) {
+  const rollback::outcome done = rollback::restore(state, utf16(file));
+  for (const std::string& line : done.notes) report("info: restore: %s\n", line.c_str());
+  for (const std::string& line : done.failures) report("FAIL restore: %s\n", line.c_str());
+  if (!done.whole()) report("accept: the restore file is kept: %s\n", narrow(file).c_str());
+  return done.whole();
 }
 
 BOOL WINAPI on_console_event(DWORD) {
@@ -944,10 +946,14 @@ BOOL WINAPI on_console_event(DWORD) {
 }
 
 int restore_from(const std::wstring& file) {
-  saved_state state;
-  std::string error;
-  if (!read_restore_file(file, &state, &error)) {
-    std::printf("FAIL restore: %s: %s\n", narrow(file).c_str(), error.c_str());
+  rollback::record state;
+  std::string refusal;
+  if (!rollback::load(utf16(file), kOwner, &state, &refusal)) {
+    // A record that is gone for good cannot be put back; its mark would refuse every new run.
+    std::string forgotten;
+    const bool gone = GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                      rollback::forget_save(kOwner, utf16(file), &forgotten);
+    std::printf("FAIL restore: %s\n", gone ? forgotten.c_str() : refusal.c_str());
     return 1;
   }
   // A program left open could write again after the restore: nothing is restored while one is.
@@ -1040,14 +1046,22 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
 
-  // A restore file left by a run that did not end would be replaced by one of the changed state.
-  // The refusal leaves that run's report as it was: it is what the administrator sends back.
+  // A run that did not end, from this copy of the kit or any other on this guest, left its
+  // restore file and its mark: a new save would take the changed state for the original. The
+  // refusal leaves that run's report as it was: it is what the administrator sends back.
   const std::wstring saved_file = o.kit + L"\\accept-restore.txt";
-  if (GetFileAttributesW(saved_file.c_str()) != INVALID_FILE_ATTRIBUTES) {
+  std::vector<rollback::unfinished> unfinished;
+  std::string refusal;
+  if (!rollback::unfinished_saves(kOwner, &unfinished, &refusal)) {
+    std::printf("FAIL accept: %s; nothing was changed\n", refusal.c_str());
+    return 1;
+  }
+  if (!unfinished.empty() || GetFileAttributesW(saved_file.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    const std::wstring left = unfinished.empty() ? saved_file : wide(unfinished.front().file);
     std::printf(
         "FAIL accept: %s is left from a run that did not end: run accept.exe --restore %s "
         "first; nothing was changed\n",
-        narrow(saved_file).c_str(), narrow(saved_file).c_str());
+        narrow(left).c_str(), narrow(left).c_str());
     return 1;
   }
   if (report_path.empty()) report_path = o.kit + L"\\accept-report.txt";
@@ -1059,17 +1073,16 @@ int wmain(int argc, wchar_t** argv) {
   set_report_file(report_file);
   if (screenshot.empty()) print_header(o, elevated, how, saved_file);
   // Nothing changes before the restore file is whole on disk.
-  const saved_state state = save_what_the_kit_touches(o.wine);
-  if (!write_restore_file(state, saved_file)) {
-    report("FAIL accept: cannot write the restore file %s (error %lu); nothing was changed\n",
-           narrow(saved_file).c_str(), GetLastError());
+  rollback::record state;
+  if (!rollback::save(what_the_kit_touches(o.wine), kOwner, utf16(saved_file), &state, &refusal)) {
+    report("FAIL accept: %s\n", refusal.c_str());
     return 1;
   }
   InitializeCriticalSection(&registry_lock);
   handler_state = &state;
   handler_restore_file = saved_file;
   SetConsoleCtrlHandler(on_console_event, TRUE);
-  guard_changes(o.wine ? nullptr : &state);
+  use_saved_state(&state, !o.wine);
   if (o.wine) leave_program_windows_unmanaged();
 
   int result = 0;
@@ -1095,7 +1108,7 @@ int wmain(int argc, wchar_t** argv) {
         ++failed;
         // The next scenario starts from the saved state in a guest anyway; under Wine too.
         if (enter_registry_changes()) {
-          restore(state);
+          rollback::put_back(state);
           leave_registry_changes();
         }
       }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "rollback/rollback.h"
 #include "tests/e2e/checks.h"
 
 namespace e2e {
@@ -19,12 +20,6 @@ template <typename F>
 F function_of(const wchar_t* library, const char* name) {
   return reinterpret_cast<F>(reinterpret_cast<void*>(lookup(library, name)));
 }
-
-// TOKEN_INFORMATION_CLASS TokenElevation and its answer (Vista and later).
-const int kTokenElevation = 20;
-struct token_elevation {
-  DWORD elevated;
-};
 
 }  // namespace
 
@@ -79,31 +74,6 @@ std::string system_architecture() {
   }
 }
 
-bool token_elevated(std::string* how) {
-  HANDLE token = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    token_elevation elevation = {};
-    DWORD size = 0;
-    const bool answered =
-        GetTokenInformation(token, static_cast<TOKEN_INFORMATION_CLASS>(kTokenElevation),
-                            &elevation, sizeof elevation, &size) != FALSE;
-    CloseHandle(token);
-    if (answered) {
-      *how = "TokenElevation";
-      return elevation.elevated != 0;
-    }
-  }
-  *how = "membership of Administrators";
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID administrators = nullptr;
-  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
-                                0, 0, 0, 0, &administrators)) {
-    return false;
-  }
-  BOOL member = FALSE;
-  if (!CheckTokenMembership(nullptr, administrators, &member)) member = FALSE;
-  FreeSid(administrators);
-  return member != FALSE;
-}
+bool token_elevated(std::string* how) { return rollback::elevated(how); }
 
 }  // namespace e2e

@@ -3,44 +3,26 @@
 
 #include <cwchar>
 
+#include "platform/platform.h"
+
 namespace e2e {
 namespace {
-
-typedef BOOL(WINAPI* is_wow64_process_fn)(HANDLE, PBOOL);
-typedef LONG(WINAPI* reg_delete_key_ex_fn)(HKEY, LPCWSTR, REGSAM, DWORD);
 
 DWORD create_options(const std::wstring& path) {
   return starts_with_ignore_case(path, L"HARDWARE\\") ? REG_OPTION_VOLATILE
                                                       : REG_OPTION_NON_VOLATILE;
 }
 
+// In the view where Windows has views (RegDeleteKeyExW, looked up by the seam).
 LONG delete_one_key(HKEY root, const std::wstring& path, REGSAM view) {
-  static const reg_delete_key_ex_fn delete_key_ex =
-      reinterpret_cast<reg_delete_key_ex_fn>(reinterpret_cast<void*>(
-          GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
-  if (delete_key_ex != nullptr && view_flag(view) != 0) {
-    return delete_key_ex(root, path.c_str(), view_flag(view), 0);
-  }
-  return RegDeleteKeyW(root, path.c_str());
+  return static_cast<LONG>(platform::reg_delete_key_in_view(
+      reinterpret_cast<platform::key_handle>(root), reinterpret_cast<const char16_t*>(path.c_str()),
+      view_flag(view)));
 }
 
 }  // namespace
 
-bool system_has_views() {
-#if defined(_WIN64)
-  return true;
-#else
-  static int answer = -1;
-  if (answer < 0) {
-    const is_wow64_process_fn is_wow64 =
-        reinterpret_cast<is_wow64_process_fn>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
-    BOOL wow64 = FALSE;
-    answer = is_wow64 != nullptr && is_wow64(GetCurrentProcess(), &wow64) && wow64 ? 1 : 0;
-  }
-  return answer == 1;
-#endif
-}
+bool system_has_views() { return platform::registry_has_views(); }
 
 REGSAM view_flag(REGSAM view) { return system_has_views() ? view : 0; }
 

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "tests/e2e/registry_access.h"
+#include "tests/e2e/scenarios.h"
 
 namespace e2e {
 
@@ -51,10 +52,15 @@ std::vector<std::wstring> fixed_owned_trees() {
   return trees;
 }
 
-// In a guest: what the kit saved before its first change, which also bounds what it may change;
-// and the PV driver service keys that the guest has of its own.
-const saved_state* guarded = nullptr;
+// What the kit saved before its first change; in a guest it also bounds what the kit may change
+// (guarded), and the PV driver service keys and XEN devices that the guest has of its own are
+// noted.
+const rollback::record* saved_state = nullptr;
+const rollback::record* guarded = nullptr;
 std::vector<std::wstring> guest_trees;
+// Under Wine: the program's windows are kept unmanaged through every return to the saved state.
+bool windows_unmanaged = false;
+constexpr rollback::hive kMachine = rollback::hive::local_machine;
 
 const wchar_t* const kAfdValues[] = {L"DefaultSendWindow", L"DefaultReceiveWindow",
                                      L"FastSendDatagramThreshold"};
@@ -110,20 +116,26 @@ std::vector<BYTE> bytes_of(const std::wstring& text_with_terminators) {
   return std::vector<BYTE>(begin, begin + text_with_terminators.size() * sizeof(wchar_t));
 }
 
-// The trees the scenarios own: the PV driver services, AFD, the XEN enumerator, and the virtio
-// devices under the PCI enumerator (Wine keeps its own display adapters there).
-std::vector<std::wstring> owned_trees() {
-  std::vector<std::wstring> trees = fixed_owned_trees();
-  HKEY pci = open_key(kPciEnumKey, KEY_WOW64_64KEY);
-  if (pci != nullptr) {
-    for (const std::wstring& name : subkey_names_in(pci)) {
-      if (starts_with_ignore_case(name, L"VEN_1AF4")) {
-        trees.push_back(std::wstring(kPciEnumKey) + L"\\" + name);
+// Under Wine: the device keys under Enum that the scenarios prepare, each with the values they
+// name. Enum is never saved whole; a key that was missing is deleted again with what it holds.
+void add_enum_keys(rollback::plan* plan) {
+  std::vector<std::pair<std::wstring, std::vector<std::u16string>>> keys;
+  for (const scenario& s : all_scenarios()) {
+    for (const std::vector<reg_item>* list : {&s.before, &s.after}) {
+      for (const reg_item& item : *list) {
+        if (!starts_with_ignore_case(item.path, L"SYSTEM\\CurrentControlSet\\Enum\\")) continue;
+        auto key = keys.begin();
+        while (key != keys.end() && _wcsicmp(key->first.c_str(), item.path.c_str()) != 0) ++key;
+        if (key == keys.end()) key = keys.insert(keys.end(), {item.path, {}});
+        bool known = item.what == reg_item::kind::key;
+        for (const std::u16string& name : key->second) known = known || name == utf16(item.name);
+        if (!known) key->second.push_back(utf16(item.name));
       }
     }
-    RegCloseKey(pci);
   }
-  return trees;
+  for (const auto& [path, names] : keys) {
+    plan->values(kMachine, rollback::view::registry64, utf16(path), names);
+  }
 }
 
 // The MSI value's keys of the guest's virtio serial devices (transitional and virtio 1.0 IDs)
@@ -149,6 +161,14 @@ std::vector<std::wstring> serial_msi_keys() {
   }
   RegCloseKey(pci);
   return keys;
+}
+
+void mark_program_windows_unmanaged() {
+  HKEY key = create_key(kProgramX11Key, KEY_WOW64_64KEY, HKEY_CURRENT_USER);
+  if (key == nullptr) return;
+  const wchar_t no[] = L"N";
+  RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no), sizeof no);
+  RegCloseKey(key);
 }
 
 }  // namespace
@@ -206,11 +226,20 @@ void delete_tree(const std::wstring& path) {
   for (REGSAM view : views_of(path)) delete_key_tree(HKEY_LOCAL_MACHINE, path, view);
 }
 
+std::u16string utf16(const std::wstring& text) {
+  return std::u16string(reinterpret_cast<const char16_t*>(text.data()), text.size());
+}
+
+std::wstring wide(const std::u16string& text) {
+  return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+}
+
 bool apply(const reg_item& item) {
   // In a guest nothing may change that the restore file does not hold; a key that must exist and
   // does (the guest's own AFD parameters, say) changes nothing.
   const bool unchanged = item.what == reg_item::kind::key && item.present && key_present(item.path);
-  const bool saved = guarded == nullptr || unchanged || covers(*guarded, item.path, item.name);
+  const bool saved = guarded == nullptr || unchanged ||
+                     rollback::covers(*guarded, kMachine, utf16(item.path), utf16(item.name));
   ok_at(item.where, saved, "%s \"%s\": the kit has not saved it, so it leaves it alone",
         narrow(item.path).c_str(), narrow(item.name).c_str());
   if (!saved) return false;
@@ -291,33 +320,44 @@ void expect_only_values(const std::wstring& path, const std::vector<std::wstring
   RegCloseKey(key);
 }
 
-saved_state save_what_the_kit_touches(bool wine) {
-  saved_state state;
-  for (const wchar_t* path : kServiceTrees) save_tree(&state, HKEY_LOCAL_MACHINE, path, 0);
-  if (wine) {
-    save_tree(&state, HKEY_LOCAL_MACHINE, kAfdServiceKey, 0);
-    save_tree(&state, HKEY_LOCAL_MACHINE, kXenEnumKey, 0);
-    save_tree(&state, HKEY_LOCAL_MACHINE, kPciEnumKey, 0, L"VEN_1AF4");
-    save_single(&state, HKEY_CURRENT_USER, kProgramX11Key, L"Managed");
-    save_single(&state, HKEY_CURRENT_USER, kProgramOverridesKey, L"uxtheme");
-  } else {
-    for (const wchar_t* name : kAfdValues) save_single(&state, HKEY_LOCAL_MACHINE, kAfdKey, name);
-    for (const std::wstring& path : serial_msi_keys()) {
-      save_single(&state, HKEY_LOCAL_MACHINE, path, L"MSISupported");
+rollback::plan what_the_kit_touches(bool wine) {
+  rollback::plan plan;
+  const auto values = [&plan](rollback::hive root, const std::wstring& path,
+                              const std::vector<std::u16string>& names) {
+    for (rollback::view v : rollback::views_of(root, utf16(path))) {
+      plan.values(root, v, utf16(path), names);
     }
+  };
+  for (const wchar_t* path : kServiceTrees) {
+    plan.tree(kMachine, rollback::view::registry64, utf16(path));
   }
-  for (const wchar_t* name : kTcpipValues) save_single(&state, HKEY_LOCAL_MACHINE, kTcpipKey, name);
-  save_single(&state, HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"ProductName");
-  save_single(&state, HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"ReleaseId");
-  save_single(&state, HKEY_LOCAL_MACHINE, kProcessorKey, L"Identifier");
-  save_single(&state, HKEY_LOCAL_MACHINE, kBiosKey, L"SystemManufacturer");
-  return state;
+  if (wine) {
+    plan.tree(kMachine, rollback::view::registry64, utf16(kAfdServiceKey));
+    add_enum_keys(&plan);
+    values(rollback::hive::current_user, kProgramX11Key, {u"Managed"});
+    values(rollback::hive::current_user, kProgramOverridesKey, {u"uxtheme"});
+  } else {
+    std::vector<std::u16string> afd;
+    for (const wchar_t* name : kAfdValues) afd.push_back(utf16(name));
+    values(kMachine, kAfdKey, afd);
+    for (const std::wstring& path : serial_msi_keys()) values(kMachine, path, {u"MSISupported"});
+  }
+  std::vector<std::u16string> tcpip;
+  for (const wchar_t* name : kTcpipValues) tcpip.push_back(utf16(name));
+  values(kMachine, kTcpipKey, tcpip);
+  values(kMachine, kCurrentVersionKey, {u"ProductName", u"ReleaseId"});
+  values(kMachine, kProcessorKey, {u"Identifier"});
+  values(kMachine, kBiosKey, {u"SystemManufacturer"});
+  // The program's boot-start re-enable resets these through the device setup interface.
+  plan.devices(u"XEN", {});
+  return plan;
 }
 
-void guard_changes(const saved_state* saved) {
-  guarded = saved;
+void use_saved_state(const rollback::record* saved, bool guest) {
+  saved_state = saved;
+  guarded = guest ? saved : nullptr;
   guest_trees.clear();
-  if (saved == nullptr) return;
+  if (guarded == nullptr) return;
   for (const wchar_t* path : kServiceTrees) {
     if (key_present(path)) guest_trees.push_back(path);
   }
@@ -329,12 +369,16 @@ void guard_changes(const saved_state* saved) {
 std::vector<std::wstring> guest_value_names(const std::wstring& path) {
   std::vector<std::wstring> names;
   if (guarded == nullptr) return names;
-  for (const saved_tree& tree : guarded->trees) {
-    if (!starts_with_ignore_case(path, tree.path + L"\\")) continue;
-    const std::wstring relative = path.substr(tree.path.size() + 1);
-    for (const saved_tree::key& k : tree.keys) {
-      if (_wcsicmp(k.relative.c_str(), relative.c_str()) != 0) continue;
-      for (const saved_value& v : k.values) names.push_back(v.name);
+  for (const rollback::registry_record& tree : guarded->registry) {
+    const std::wstring top = wide(tree.path);
+    if (tree.what != rollback::registry_record::kind::tree ||
+        !starts_with_ignore_case(path, top + L"\\")) {
+      continue;
+    }
+    const std::wstring relative = path.substr(top.size() + 1);
+    for (const rollback::key_record& k : tree.keys) {
+      if (_wcsicmp(wide(k.relative).c_str(), relative.c_str()) != 0) continue;
+      for (const rollback::value_record& v : k.values) names.push_back(wide(v.name));
     }
   }
   return names;
@@ -356,12 +400,11 @@ std::wstring guest_tree_needed_by(const std::vector<reg_item>& items, bool xen_d
 }
 
 void reset_to_baseline() {
-  if (guarded != nullptr) {
-    // In a guest the baseline is the guest's own state: nothing it had is deleted.
-    restore(*guarded);
-  } else {
-    for (const std::wstring& path : owned_trees()) delete_tree(path);
-  }
+  // The baseline is the state as saved: nothing the guest had is deleted, and what the scenarios
+  // created is gone again (under Wine, where the program's keys were missing, they are gone).
+  if (saved_state != nullptr) rollback::put_back(*saved_state);
+  // The saved state lacks the kit's own Wine setting; without it each hidden window waits.
+  if (windows_unmanaged) mark_program_windows_unmanaged();
   std::vector<reg_item> items = {
       string_value(kProcessorKey, L"Identifier",
                    L"Intel64 Family 6 Model 85 Stepping 7, GenuineIntel"),
@@ -376,11 +419,8 @@ void reset_to_baseline() {
 }
 
 void leave_program_windows_unmanaged() {
-  HKEY key = create_key(kProgramX11Key, KEY_WOW64_64KEY, HKEY_CURRENT_USER);
-  if (key == nullptr) return;
-  const wchar_t no[] = L"N";
-  RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no), sizeof no);
-  RegCloseKey(key);
+  windows_unmanaged = true;
+  mark_program_windows_unmanaged();
 }
 
 std::vector<reg_item> baseline_items() {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "rollback/rollback.h"
 #include "tests/e2e/checks.h"
-#include "tests/e2e/saved_state.h"
 
 namespace e2e {
 
@@ -55,16 +55,21 @@ void expect_only_values(const std::wstring& path, const std::vector<std::wstring
 bool key_present(const std::wstring& path);
 void delete_tree(const std::wstring& path);
 
-// Everything the kit touches and the program under test can change. Under Wine: the keys the
-// scenarios own whole (the PV driver services, AFD, Enum\XEN, the virtio devices under Enum\PCI)
-// and Wine's per-program settings. In a guest: the PV driver services whole, but of AFD and Tcpip
-// only the five TCP values by name, and of Enum only the MSI values of the virtio serial devices.
-// Both: the product name and release id (both views), processor identifier and board maker.
-saved_state save_what_the_kit_touches(bool wine);
-// In a guest (not null): every change must be one the saved state can undo, and the baseline is
-// the guest's own state rather than the absence of the owned keys: the PV driver service keys and
-// the XEN devices the guest has are kept, never expected absent.
-void guard_changes(const saved_state* saved);
+// Text for the save-and-restore engine, whose text is UTF-16 as Windows' is.
+std::u16string utf16(const std::wstring& text);
+std::wstring wide(const std::u16string& text);
+
+// Everything the kit touches and the program under test can change, for the engine to save.
+// Under Wine: the PV driver services and AFD whole, the device keys under Enum that the scenarios
+// prepare value by value, and Wine's per-program settings. In a guest: the PV driver services
+// whole, of AFD and Tcpip only the five TCP values by name, and of Enum only the MSI values of the
+// virtio serial devices. Both: the product name and release id (both views), processor identifier,
+// board maker, and the configuration flags of the XEN devices.
+rollback::plan what_the_kit_touches(bool wine);
+// The saved state every scenario starts from. In a guest (guest true) every change must also be
+// one it can undo, and the PV driver service keys and the XEN devices the guest has are noted:
+// kept, never expected absent.
+void use_saved_state(const rollback::record* saved, bool guest);
 // In a guest, the names of the values the key held when the kit saved it (none under Wine).
 std::vector<std::wstring> guest_value_names(const std::wstring& path);
 // A key the guest has that a scenario depends on being absent (a key it deletes, or a PV driver
@@ -72,15 +77,16 @@ std::vector<std::wstring> guest_value_names(const std::wstring& path);
 // re-enable the devices), or empty.
 std::wstring guest_tree_needed_by(const std::vector<reg_item>& items, bool xen_dialog);
 
-// The state every scenario starts from: under Wine the keys the program owns are gone (in a guest,
-// everything is as saved), the five TCP values are missing (their AFD key exists), and
-// the system reads as 64-bit Windows 10 version 2004 on a board named "TestBoard".
+// The state every scenario starts from: everything as saved (under Wine, where the keys the
+// program owns were missing, they are gone again), the five TCP values are missing (their AFD key
+// exists), and the system reads as 64-bit Windows 10 version 2004 on a board named "TestBoard".
 void reset_to_baseline();
 // Wine waits up to two seconds for a window manager to acknowledge every top-level window that a
 // program hides (each message box, each help window, the settings dialog at the end), and Xvfb
 // runs none. Marking the program's windows as not managed (Wine's per-program "X11 Driver"
 // setting "Managed" = "N" under HKEY_CURRENT_USER) removes that wait; it changes nothing that a
-// Win32 program can see. Only under Wine; the saved state puts the setting back.
+// Win32 program can see. Only under Wine; every return to the saved state keeps it, and the
+// restore at the end puts the setting back as saved.
 void leave_program_windows_unmanaged();
 
 // What reset_to_baseline leaves, as checkable items (the TCP values and the owned keys).

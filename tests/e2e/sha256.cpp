@@ -1,99 +1,30 @@
-// SHA-256 (FIPS 180-4) over a file read in blocks.
+// SHA-256 of a file read in blocks, through the engine's digest.
 #include "tests/e2e/sha256.h"
 
 #include <windows.h>
 
-#include <cstdint>
-#include <cstring>
+#include "rollback/sha256.h"
 
 namespace e2e {
-namespace {
-
-const std::uint32_t kRound[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
-std::uint32_t rotate(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-
-struct digest {
-  std::uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  void block(const unsigned char* p) {
-    std::uint32_t w[64];
-    for (int i = 0; i < 16; ++i) {
-      w[i] = static_cast<std::uint32_t>(p[4 * i]) << 24 |
-             static_cast<std::uint32_t>(p[4 * i + 1]) << 16 |
-             static_cast<std::uint32_t>(p[4 * i + 2]) << 8 | p[4 * i + 3];
-    }
-    for (int i = 16; i < 64; ++i) {
-      const std::uint32_t s0 = rotate(w[i - 15], 7) ^ rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
-      const std::uint32_t s1 = rotate(w[i - 2], 17) ^ rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
-      w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], k = h[7];
-    for (int i = 0; i < 64; ++i) {
-      const std::uint32_t t1 = k + (rotate(e, 6) ^ rotate(e, 11) ^ rotate(e, 25)) +
-                               ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-      const std::uint32_t t2 =
-          (rotate(a, 2) ^ rotate(a, 13) ^ rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-      k = g;
-      g = f;
-      f = e;
-      e = d + t1;
-      d = c;
-      c = b;
-      b = a;
-      a = t1 + t2;
-    }
-    h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e, h[5] += f, h[6] += g, h[7] += k;
-  }
-};
-
-}  // namespace
 
 std::string sha256_of_file(const std::wstring& path) {
   HANDLE file =
       CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::string();
-  digest d;
-  unsigned char buffer[64 * 1024 + 128];
-  unsigned long long total = 0;
-  std::size_t held = 0;
+  rollback::sha256 digest;
+  static char buffer[64 * 1024];
   DWORD got = 0;
   bool read_all = true;
   for (;;) {
-    if (!ReadFile(file, buffer + held, 64 * 1024, &got, nullptr)) {
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
       read_all = false;
       break;
     }
     if (got == 0) break;
-    total += got;
-    held += got;
-    std::size_t done = 0;
-    for (; held - done >= 64; done += 64) d.block(buffer + done);
-    std::memmove(buffer, buffer + done, held - done);
-    held -= done;
+    digest.add(buffer, got);
   }
   CloseHandle(file);
-  if (!read_all) return std::string();
-  // Padding: a one bit, zeros, and the length in bits as a big-endian 64-bit number.
-  buffer[held++] = 0x80;
-  while (held % 64 != 56) buffer[held++] = 0;
-  const unsigned long long bits = total * 8;
-  for (int i = 7; i >= 0; --i) buffer[held++] = static_cast<unsigned char>(bits >> (8 * i));
-  for (std::size_t at = 0; at < held; at += 64) d.block(buffer + at);
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (std::uint32_t word : d.h) {
-    for (int i = 28; i >= 0; i -= 4) out += digits[(word >> i) & 15];
-  }
-  return out;
+  return read_all ? digest.hex() : std::string();
 }
 
 }  // namespace e2e

@@ -1,4 +1,5 @@
-// SHA-256 of a file, computed by the kit itself: Windows 2000 and XP before SP3 have none.
+// SHA-256 of a file, computed by the kit itself (rollback/sha256.h): Windows 2000 and XP before
+// SP3 have none.
 #pragma once
 
 #include <string>
