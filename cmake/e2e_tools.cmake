@@ -4,7 +4,7 @@
 # program. Built for the program's floor and byte-reproducible, since they ship in the kit's zip.
 vivediz_reproducible(vivediz_e2e)
 
-add_library(planted_uxtheme SHARED ${CMAKE_SOURCE_DIR}/tests/e2e/planted_library.cpp)
+add_library(planted_uxtheme SHARED ${CMAKE_SOURCE_DIR}/kit/planted_library.cpp)
 target_compile_options(planted_uxtheme PRIVATE -Os ${warning_flags} -DUNICODE -D_UNICODE)
 # ld would derive the image base from the output path, which differs between checkouts.
 target_link_options(planted_uxtheme PRIVATE -static -s -Wl,--disable-auto-image-base)
@@ -26,7 +26,7 @@ if(kit_commit STREQUAL "")
 elseif(NOT kit_changes STREQUAL "")
   string(APPEND kit_commit "+changes")
 endif()
-set_source_files_properties(${CMAKE_SOURCE_DIR}/tests/e2e/kit_version.cpp PROPERTIES
+set_source_files_properties(${CMAKE_SOURCE_DIR}/kit/kit_version.cpp PROPERTIES
   COMPILE_DEFINITIONS "KIT_VERSION=\"${kit_version}\";KIT_COMMIT=\"${kit_commit}\"")
 
 if(dist_arch STREQUAL "x64")
@@ -35,20 +35,20 @@ else()
   set(kit_winnt 0x0500)
 endif()
 add_executable(accept
-  ${CMAKE_SOURCE_DIR}/tests/e2e/accept.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/checks.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/kit_host.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/kit_job.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/kit_version.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/leftovers.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/planting.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/reboot_prompt.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/registry_access.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/registry_fixture.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/remote_ui.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/scenarios.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/sha256.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/template_check.cpp
+  ${CMAKE_SOURCE_DIR}/kit/accept.cpp
+  ${CMAKE_SOURCE_DIR}/kit/checks.cpp
+  ${CMAKE_SOURCE_DIR}/kit/kit_host.cpp
+  ${CMAKE_SOURCE_DIR}/kit/kit_job.cpp
+  ${CMAKE_SOURCE_DIR}/kit/kit_version.cpp
+  ${CMAKE_SOURCE_DIR}/kit/leftovers.cpp
+  ${CMAKE_SOURCE_DIR}/kit/planting.cpp
+  ${CMAKE_SOURCE_DIR}/kit/reboot_prompt.cpp
+  ${CMAKE_SOURCE_DIR}/kit/registry_access.cpp
+  ${CMAKE_SOURCE_DIR}/kit/registry_fixture.cpp
+  ${CMAKE_SOURCE_DIR}/kit/remote_ui.cpp
+  ${CMAKE_SOURCE_DIR}/kit/scenarios.cpp
+  ${CMAKE_SOURCE_DIR}/kit/sha256.cpp
+  ${CMAKE_SOURCE_DIR}/kit/template_check.cpp
   ${CMAKE_SOURCE_DIR}/tests/standin/dialog_template.cpp)
 target_include_directories(accept PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(accept PRIVATE -O1 ${warning_flags} -DUNICODE -D_UNICODE

@@ -60,18 +60,19 @@ vivediz_program(vivediz ${CMAKE_SOURCE_DIR}/dist/${dist_arch}
 vivediz_reproducible(vivediz)
 
 # The test build: identical but for the answers the environment may give
-# (see tests/e2e/e2e_cpu.cpp).
+# (see kit/e2e_cpu.cpp).
 vivediz_program(vivediz_e2e ${CMAKE_SOURCE_DIR}/build/e2e/${dist_arch}
-  ${CMAKE_SOURCE_DIR}/platform/win32_cpu.cpp ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_cpu.cpp)
+  ${CMAKE_SOURCE_DIR}/platform/win32_cpu.cpp ${CMAKE_SOURCE_DIR}/kit/e2e_cpu.cpp)
 target_compile_definitions(vivediz_e2e PRIVATE VIVEDIZ_REAL_ANSWERS)
 
 # Test tools that run beside the program under Wine.
-add_executable(launch_and_wait ${CMAKE_SOURCE_DIR}/tests/e2e/launch_and_wait.cpp)
+add_executable(launch_and_wait ${CMAKE_SOURCE_DIR}/tests/tools/launch_and_wait.cpp)
 target_compile_options(launch_and_wait PRIVATE ${warning_flags} -DUNICODE -D_UNICODE)
+target_include_directories(launch_and_wait PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(launch_and_wait PRIVATE -static -municode)
 
 # Shows registry keys byte for byte for tests/kit_as_windows.sh, which reg.exe cannot.
-add_executable(registry_bytes ${CMAKE_SOURCE_DIR}/tests/e2e/registry_bytes.cpp)
+add_executable(registry_bytes ${CMAKE_SOURCE_DIR}/tests/tools/registry_bytes.cpp)
 target_compile_options(registry_bytes PRIVATE ${warning_flags} -DUNICODE -D_UNICODE)
 target_link_options(registry_bytes PRIVATE -static -municode)
 

@@ -21,7 +21,7 @@ from source_tree import ROOT, epoch, finished_build, version_string
 from zip_archive import write_zip
 
 ARCHES = ("x64", "x86")
-README = os.path.join(ROOT, "tests", "e2e", "kit_readme.txt")
+README = os.path.join(ROOT, "kit", "kit_readme.txt")
 
 
 def built(arch, shipped):

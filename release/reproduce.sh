@@ -45,7 +45,7 @@ build_clone() {
       cmake --preset "$preset" >/dev/null
       # The shipped programs, and what the acceptance kit holds besides where the commit has one.
       targets=(vivediz)
-      [ -f tests/e2e/accept.cpp ] && targets+=(vivediz_e2e planted_uxtheme accept)
+      [ -f kit/accept.cpp ] && targets+=(vivediz_e2e planted_uxtheme accept)
       [ -f undo/win32_main.cpp ] && targets+=(vivediz_undo)
       cmake --build --preset "$preset" --target "${targets[@]}" -- --no-print-directory -s \
         >/dev/null

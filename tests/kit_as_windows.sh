@@ -31,7 +31,7 @@ work=$(mktemp -d /tmp/vivediz-kit.XXXXXX)
 trap 'stop_server; if [ -n "${VIVEDIZ_KIT_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi' EXIT
 
 # The keys the kit may touch, read by Wine's own reg.exe and by a tool of the test's own
-# (tests/e2e/registry_bytes.cpp) rather than by the kit.
+# (tests/tools/registry_bytes.cpp) rather than by the kit.
 dump_keys=(
   'HKLM\SYSTEM\CurrentControlSet\Services\vdbus' 'HKLM\SYSTEM\CurrentControlSet\Services\ldbus'
   'HKLM\SYSTEM\CurrentControlSet\Services\vdblk' 'HKLM\SYSTEM\CurrentControlSet\Services\vdscsi'

@@ -9,8 +9,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "../e2e/visible_dialog.h"
-
+#include "../../kit/visible_dialog.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "kit/checks.h"
 #include "rollback/rollback.h"
-#include "tests/e2e/checks.h"
 
 namespace e2e {
 

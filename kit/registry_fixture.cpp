@@ -1,12 +1,12 @@
 // Registry preparation and checks for the kit, on Wine and on a real guest.
-#include "tests/e2e/registry_fixture.h"
+#include "kit/registry_fixture.h"
 
 #include <cstdio>
 #include <cwchar>
 #include <iterator>
 
-#include "tests/e2e/registry_access.h"
-#include "tests/e2e/scenarios.h"
+#include "kit/registry_access.h"
+#include "kit/scenarios.h"
 
 namespace e2e {
 

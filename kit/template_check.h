@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tests/e2e/checks.h"
+#include "kit/checks.h"
 
 namespace e2e {
 

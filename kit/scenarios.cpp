@@ -1,5 +1,5 @@
 // The scenario table: every end-to-end case as machine state, user steps and expected outcome.
-#include "tests/e2e/scenarios.h"
+#include "kit/scenarios.h"
 
 #include <initializer_list>
 #include <utility>

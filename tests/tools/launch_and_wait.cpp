@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "visible_dialog.h"
+#include "kit/visible_dialog.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {

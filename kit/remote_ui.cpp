@@ -1,9 +1,9 @@
 // Process start-up and cross-process window operations of the end-to-end driver.
-#include "tests/e2e/remote_ui.h"
+#include "kit/remote_ui.h"
 
 #include <cwchar>
 
-#include "tests/e2e/kit_job.h"
+#include "kit/kit_job.h"
 
 namespace e2e {
 namespace {

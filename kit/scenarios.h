@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/checks.h"
-#include "tests/e2e/registry_fixture.h"
-#include "tests/e2e/remote_ui.h"
+#include "kit/checks.h"
+#include "kit/registry_fixture.h"
+#include "kit/remote_ui.h"
 
 namespace e2e {
 

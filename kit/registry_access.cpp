@@ -1,5 +1,5 @@
 // Registry access for the kit: views only where Windows has them, and a tree delete of its own.
-#include "tests/e2e/registry_access.h"
+#include "kit/registry_access.h"
 
 #include <cwchar>
 

@@ -1,5 +1,5 @@
 // Planting libraries beside a copy of the program, and reading what was loaded.
-#include "tests/e2e/planting.h"
+#include "kit/planting.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // Finding the reboot prompt among a process's dialogs, reading it and pressing No.
-#include "tests/e2e/reboot_prompt.h"
+#include "kit/reboot_prompt.h"
 
-#include "tests/e2e/remote_ui.h"
+#include "kit/remote_ui.h"
 
 namespace e2e {
 namespace {

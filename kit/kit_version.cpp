@@ -1,5 +1,5 @@
 // The build gives this file alone the version and commit, so a new commit recompiles only it.
-#include "tests/e2e/kit_version.h"
+#include "kit/kit_version.h"
 
 namespace e2e {
 

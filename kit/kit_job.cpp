@@ -1,7 +1,7 @@
 // The job object that holds the programs the kit starts.
-#include "tests/e2e/kit_job.h"
+#include "kit/kit_job.h"
 
-#include "tests/e2e/checks.h"
+#include "kit/checks.h"
 
 namespace e2e {
 namespace {

@@ -1,12 +1,12 @@
 // System facts for the kit's header and its checks, each looked up where it is newer than 2000.
-#include "tests/e2e/kit_host.h"
+#include "kit/kit_host.h"
 
 #include <windows.h>
 
 #include <cstdio>
 
+#include "kit/checks.h"
 #include "rollback/rollback.h"
-#include "tests/e2e/checks.h"
 
 namespace e2e {
 namespace {

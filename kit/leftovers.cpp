@@ -1,5 +1,5 @@
 // Ending the programs and removing the planted copy that a killed run left.
-#include "tests/e2e/leftovers.h"
+#include "kit/leftovers.h"
 
 #include <windows.h>
 // The tool help declarations need windows.h first.
@@ -7,10 +7,10 @@
 
 #include <cwchar>
 
-#include "tests/e2e/checks.h"
-#include "tests/e2e/kit_host.h"
-#include "tests/e2e/planting.h"
-#include "tests/e2e/scenarios.h"
+#include "kit/checks.h"
+#include "kit/kit_host.h"
+#include "kit/planting.h"
+#include "kit/scenarios.h"
 
 namespace e2e {
 namespace {

@@ -33,21 +33,21 @@
 #include <string>
 #include <vector>
 
+#include "kit/checks.h"
+#include "kit/kit_host.h"
+#include "kit/kit_job.h"
+#include "kit/kit_version.h"
+#include "kit/leftovers.h"
+#include "kit/planting.h"
+#include "kit/reboot_prompt.h"
+#include "kit/registry_access.h"
+#include "kit/registry_fixture.h"
+#include "kit/remote_ui.h"
+#include "kit/scenarios.h"
+#include "kit/sha256.h"
+#include "kit/template_check.h"
 #include "resource.h"
 #include "rollback/rollback.h"
-#include "tests/e2e/checks.h"
-#include "tests/e2e/kit_host.h"
-#include "tests/e2e/kit_job.h"
-#include "tests/e2e/kit_version.h"
-#include "tests/e2e/leftovers.h"
-#include "tests/e2e/planting.h"
-#include "tests/e2e/reboot_prompt.h"
-#include "tests/e2e/registry_access.h"
-#include "tests/e2e/registry_fixture.h"
-#include "tests/e2e/remote_ui.h"
-#include "tests/e2e/scenarios.h"
-#include "tests/e2e/sha256.h"
-#include "tests/e2e/template_check.h"
 
 namespace e2e {
 namespace {

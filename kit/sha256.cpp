@@ -1,5 +1,5 @@
 // SHA-256 of a file read in blocks, through the engine's digest.
-#include "tests/e2e/sha256.h"
+#include "kit/sha256.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 // Live dialog against the program's own template: identifiers, classes, styles, captions, places.
-#include "tests/e2e/template_check.h"
+#include "kit/template_check.h"
 
 #include <cwchar>
 #include <map>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/remote_ui.h"
+#include "kit/remote_ui.h"
 #include "tests/standin/dialog_template.h"
 
 namespace e2e {

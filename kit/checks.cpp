@@ -1,5 +1,5 @@
 // The end-to-end driver's check counting and reporting.
-#include "tests/e2e/checks.h"
+#include "kit/checks.h"
 
 #include <windows.h>
 
