@@ -913,8 +913,10 @@ void explain() {
       "accept: this kit changes registry values that drivers and the network stack read: the PV\n"
       "  driver service keys (current and legacy generation), the five TCP values under AFD and\n"
       "  Tcpip, the product name and release id, the processor identifier, the board maker and\n"
-      "  the MSI value of virtio serial devices. It saves them first to accept-restore.txt beside\n"
-      "  itself and puts them back at the end, after a failed scenario and on Ctrl+C;\n"
+      "  the MSI value of virtio serial devices, and the configuration flags of XEN devices. It\n"
+      "  saves them first to accept-restore.txt beside itself, marks the guest under\n"
+      "  HKLM\\SOFTWARE\\vivediz\\Rollback, copies the program to the temporary folder for one\n"
+      "  scenario, and puts everything back at the end, after a failed scenario and on Ctrl+C;\n"
       "  accept.exe --restore FILE puts them back after a crash. Run it only in a disposable\n"
       "  guest: a snapshot or a throw-away clone. Nothing was changed. To run it there, from an\n"
       "  elevated command prompt: accept.exe --disposable\n");
