@@ -37,6 +37,12 @@ registered_i386_format() {
 # runs, the host's or the Wine root's, is for wine_env.sh to find.
 x86_emulation_start() {
   if [ ! -x "$qemu_i386" ]; then
+    # In a user namespace (unshare --user) apt cannot change its users, so it cannot install.
+    if [ "$(awk 'NR == 1 {print $1 $2 $3}' /proc/self/uid_map 2>/dev/null)" != 004294967295 ]; then
+      echo "emulate: qemu-user-static is not installed, and apt cannot install it inside a user" \
+        "namespace: install it outside first (apt-get install qemu-user-static)" >&2
+      return 1
+    fi
     echo "emulate: installing qemu-user-static" >&2
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
       qemu-user-static >/dev/null || {
