@@ -13,19 +13,7 @@ source "$(dirname "$0")/../scripts/fixed_layout.sh"  # Wine without the address-
 cd "$(dirname "$0")/.."
 source scripts/wine_env.sh
 
-passed=0
-failed=0
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok   $what"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $what"
-    failed=$((failed + 1))
-  fi
-}
+source tests/check.sh
 
 work=$(mktemp -d /tmp/vivediz-kit.XXXXXX)
 trap 'stop_server; if [ -n "${VIVEDIZ_KIT_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi' EXIT

@@ -13,26 +13,12 @@ cd "$(dirname "$0")/.."
 # Each release below gets exactly the signing settings given to it, none from the caller.
 unset SIGN_PKCS12 SIGN_CERTS SIGN_KEY SIGN_PASSWORD_FILE SIGN_TIMESTAMP_URL
 
-passed=0
-failed=0
+source tests/check.sh
 skipped=0
 tmp=$(mktemp -d /tmp/vivediz-signing.XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
 umask 077
 
-# check WHAT COMMAND...: one line for the command's outcome; its output only when it failed.
-check() {
-  local what=$1
-  shift
-  if "$@" >"$tmp/said" 2>&1; then
-    echo "ok   $what"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $what"
-    sed 's/^/    /' "$tmp/said"
-    failed=$((failed + 1))
-  fi
-}
 
 # A certificate authority, a code-signing certificate from it (also as a PKCS#12 file with a
 # random password, which only files ever hold) and a server certificate for the same key.

@@ -12,19 +12,7 @@ trap '[ -n "$holder" ] && kill "$holder" 2>/dev/null; rm -rf "$tmp"' EXIT
 export VIVEDIZ_CACHE=$tmp/cache WINEPREFIX=$tmp/prefix
 VIVEDIZ_WINE_ROOT=0 source scripts/wine_env.sh
 
-passed=0
-failed=0
-check() {  # check WHAT COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok   $what"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $what"
-    failed=$((failed + 1))
-  fi
-}
+source tests/check.sh
 
 # The root as a row has it: made already, made on request, its 32-bit loader running.
 root=$tmp/root
